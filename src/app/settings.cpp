@@ -1,0 +1,20 @@
+#include "app/settings.h"
+
+const Settings default_settings = {
+    nullptr,               // basepath
+    128,                   // bitrate
+    0,                     // debug
+    "mp3",                 // desttype
+    1,                     // gainmode
+    89.0f,                 // gainref
+    "[%T] tid=%I %L: %M",  // log_format
+    "INFO",                // log_maxlevel
+    0,                     // log_stderr
+    0,                     // log_syslog
+    "",                    // logfile
+    5,                     // quality
+    0,                     // statcachesize
+    0,                     // vbr
+};
+
+Settings settings = default_settings;

@@ -1,0 +1,25 @@
+#pragma once
+
+// The one record of all options. Written by the option parser and debug mode
+// during start-up only; read without locks by every thread afterwards.
+struct Settings {
+  const char* basepath;  // IN_DIR; absent (nullptr) until the first non-option argument
+  int bitrate;
+  int debug;
+  const char* desttype;
+  int gainmode;
+  float gainref;
+  const char* log_format;
+  const char* log_maxlevel;
+  int log_stderr;
+  int log_syslog;
+  const char* logfile;
+  int quality;
+  unsigned int statcachesize;
+  int vbr;
+};
+
+extern Settings settings;
+
+// The defaults, for tests that need to put the record back.
+extern const Settings default_settings;

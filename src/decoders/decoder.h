@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class Encoder;
+
+// Reads one source file and pushes its metadata, then its audio, into an Encoder.
+// The encoder pointers are borrowed for the duration of a call.
+class Decoder {
+ public:
+  virtual ~Decoder() = default;
+  virtual int open_source(const char* path) = 0;    // 0 ready, -1 failed
+  virtual int64_t source_mtime() = 0;               // seconds since the epoch
+  virtual int read_tags(Encoder* encoder) = 0;      // 0 done, -1 failed
+  virtual int decode_chunk(Encoder* encoder) = 0;   // 0 progress, 1 end, -1 failed
+};
+
+// A decoder for "flac", "ogg" or "oga" in any letter case; lower-cases extension in place.
+std::unique_ptr<Decoder> make_decoder(std::string& extension);

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+// Mirrored path (from FUSE, beginning with "/") to the source path of the same name.
+std::string to_source_path(const std::string& path);
+// Mirrored path of a transcoded file to the source it stands for, else to_source_path.
+std::string find_source(const std::string& path);
+// Source name or link target to the name shown in the mirror.
+std::string to_output_name(const std::string& name);

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "decoders/decoder.h"
+#include "encoders/encoder.h"
+#include "fs/reader.h"
+#include "transcode/buffer.h"
+
+// Turns one source audio file into one MP3 output file, lazily, as reads need it.
+class Transcoder : public Reader {
+ public:
+  explicit Transcoder(const std::string& source_path);
+
+  // Opens the source, renders the tags and fixes the output size. false with errno EIO.
+  bool initialize();
+  int64_t read(char* destination, int64_t offset, uint64_t size) override;
+
+  const Buffer& output() const { return buffer; }
+
+ private:
+  bool finish();
+
+  // The buffer comes first so the encoder, which writes into it, is destroyed before it.
+  Buffer buffer;
+  std::string source_path;
+  std::unique_ptr<Encoder> encoder;
+  std::unique_ptr<Decoder> decoder;
+  std::mutex mutex;
+};
