@@ -5,6 +5,11 @@
 #include <mutex>
 #include <string>
 
+// Wall-clock seconds. Tests point it elsewhere to give entries chosen access times;
+// set it only while no other thread uses the cache.
+using StatsCacheClock = int64_t (*)();
+extern StatsCacheClock stats_cache_clock;
+
 // Exact output size of a finished file, stamped with its source's mtime.
 struct StatsCacheEntry {
   uint64_t size;
@@ -19,8 +24,18 @@ struct StatsCacheEntry {
 // Process-wide memory of exact output sizes, bounded by settings.statcachesize.
 class StatsCache {
  public:
+  virtual ~StatsCache() = default;
+
   bool get_size(const std::string& path, int64_t mtime, uint64_t& size);
   void put_size(const std::string& path, uint64_t size, int64_t mtime);
+
+  // A copy of the entries, for inspection; touches nothing.
+  std::map<std::string, StatsCacheEntry> contents();
+
+ protected:
+  // The source's current mtime (following links); false when it cannot be had.
+  // Called by prune without the lock held.
+  virtual bool query_mtime(const std::string& path, int64_t& mtime);
 
  private:
   void prune();

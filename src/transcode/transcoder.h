@@ -20,6 +20,14 @@ class Transcoder : public Reader {
   int64_t read(char* destination, int64_t offset, uint64_t size) override;
 
   const Buffer& output() const { return buffer; }
+  // Whether the codecs are still held (they go once the source is exhausted).
+  bool has_decoder() const { return decoder != nullptr; }
+  bool has_encoder() const { return encoder != nullptr; }
+
+ protected:
+  // The codec factories; tests substitute scripted codecs here.
+  virtual std::unique_ptr<Decoder> create_decoder(std::string& extension);
+  virtual std::unique_ptr<Encoder> create_encoder(Buffer* target);
 
  private:
   bool finish();

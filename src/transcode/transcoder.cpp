@@ -1,0 +1,129 @@
+#include "transcode/transcoder.h"
+
+#include <cerrno>
+#include <limits>
+
+#include "app/settings.h"
+#include "logging/logger.h"
+#include "transcode/stats_cache.h"
+
+namespace {
+
+bool fail_with_eio() {
+  errno = EIO;
+  return false;
+}
+
+int64_t read_failed() {
+  errno = EIO;
+  return -1;
+}
+
+}  // namespace
+
+Transcoder::Transcoder(const std::string& source_path) : source_path(source_path) {
+  Logging::Logger(Logging::DEBUG) << "Creating transcoder object for " << source_path;
+}
+
+std::unique_ptr<Decoder> Transcoder::create_decoder(std::string& extension) {
+  return make_decoder(extension);
+}
+
+std::unique_ptr<Encoder> Transcoder::create_encoder(Buffer* target) {
+  return make_encoder(settings.desttype, target);
+}
+
+bool Transcoder::initialize() {
+  const auto dot = source_path.rfind('.');
+  if (dot != std::string::npos) {
+    std::string extension = source_path.substr(dot + 1);
+    decoder = create_decoder(extension);
+  }
+  if (!decoder) return fail_with_eio();
+
+  Logging::Logger(Logging::DEBUG) << "Ready to initialize decoder.";
+  if (decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
+  Logging::Logger(Logging::DEBUG) << "Decoder initialized successfully.";
+
+  encoder = create_encoder(&buffer);
+  if (!encoder) return fail_with_eio();
+
+  if (decoder->read_tags(encoder.get()) == -1) {
+    Logging::Logger(Logging::ERROR) << "Error processing metadata.";
+    return fail_with_eio();
+  }
+  Logging::Logger(Logging::DEBUG) << "Metadata processing finished.";
+
+  uint64_t known_size = 0;
+  stats_cache.get_size(source_path, decoder->source_mtime(), known_size);
+
+  if (encoder->emit_tags(known_size) == -1) {
+    Logging::Logger(Logging::ERROR) << "Error rendering tag in Encoder.";
+    return fail_with_eio();
+  }
+  Logging::Logger(Logging::DEBUG) << "Tag written to Buffer.";
+  return true;
+}
+
+int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
+  std::lock_guard lock(mutex);
+  Logging::Logger(Logging::DEBUG) << "Reading " << size << " bytes from offset " << offset << ".";
+
+  auto* out = reinterpret_cast<uint8_t*>(destination);
+  if (static_cast<uint64_t>(offset) > buffer.total_size()) return 0;
+  if (buffer.has_range(offset, size)) {
+    buffer.copy_into(out, offset, size);
+    return static_cast<int64_t>(size);
+  }
+
+  if (decoder) {
+    // Saturate: a huge size must not wrap the target below the offset.
+    const uint64_t start = static_cast<uint64_t>(offset);
+    const uint64_t target = size > std::numeric_limits<uint64_t>::max() - start
+                                ? std::numeric_limits<uint64_t>::max()
+                                : start + size;
+    while (encoder) {
+      const uint64_t limit =
+          encoder->wants_whole_file() ? std::numeric_limits<uint64_t>::max() : target;
+      if (buffer.head_size() >= limit) break;
+      const int status = decoder->decode_chunk(encoder.get());
+      if (status == 1) {
+        if (!finish()) return read_failed();
+      } else if (status == -1) {
+        return read_failed();
+      }
+      if (!decoder) break;
+    }
+  }
+
+  const uint64_t available = buffer.available_from(offset);
+  const uint64_t n = available < size ? available : size;
+  // Nothing to serve before the end of the file means the output can no longer be
+  // produced (its finishing failed): that is an error, not the end of the file.
+  if (n == 0 && size != 0 && static_cast<uint64_t>(offset) < buffer.total_size()) {
+    return read_failed();
+  }
+  if (n != 0) buffer.copy_into(out, offset, n);
+  Logging::Logger(Logging::DEBUG) << "Successfully read " << n << " bytes.";
+  return static_cast<int64_t>(n);
+}
+
+bool Transcoder::finish() {
+  int64_t mtime = 0;
+  if (decoder) {
+    mtime = decoder->source_mtime();
+    decoder.reset();
+  }
+  if (encoder) {
+    if (encoder->flush_stream() == -1) return false;
+    Logging::Logger(Logging::DEBUG)
+        << "Finishing file. Predicted size: " << encoder->predicted_size()
+        << ", final size: " << buffer.total_size();
+    encoder.reset();
+  }
+  // Called with the Transcoder lock held: the cache lock always comes second.
+  if (settings.statcachesize != 0 && buffer.total_size() != 0) {
+    stats_cache.put_size(source_path, buffer.total_size(), mtime);
+  }
+  return true;
+}
