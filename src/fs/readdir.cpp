@@ -1,0 +1,43 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "fs/handlers.h"
+#include "fs/path_mapping.h"
+#include "logging/logger.h"
+
+namespace {
+
+constexpr size_t max_name_length = 255;
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// Each entry carries its source's own lstat record, not the transcoded size.
+int list_entries(DIR* dir, const std::string& directory, void* buffer, fuse_fill_dir_t filler) {
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    struct stat record = {};
+    if (lstat((directory + "/" + name).c_str(), &record) != 0) return -errno;
+    if (S_ISREG(record.st_mode) || S_ISLNK(record.st_mode)) {
+      name = to_output_name(name).substr(0, max_name_length);
+    }
+    if (filler(buffer, name.c_str(), &record, 0) != 0) return 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int Handlers::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t,
+                      struct fuse_file_info*) {
+  Logging::Logger(Logging::INFO) << "readdir " << path;
+  const std::string directory = to_source_path(path);
+  std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+  if (!dir) return -errno;
+  return list_entries(dir.get(), directory, buffer, filler);
+}
