@@ -1,0 +1,26 @@
+#include "encoders/mp3_arithmetic.h"
+
+#include <cmath>
+
+int32_t scale_to_32_bits(int32_t sample, int bits_per_sample) {
+  // Unsigned so that the bits shifted past bit 31 are simply dropped.
+  return static_cast<int32_t>(static_cast<uint32_t>(sample) << (32 - bits_per_sample));
+}
+
+uint64_t predict_size(int frames, int bitrate_kbps, int samplerate, uint64_t id3v2_size, bool vbr) {
+  const uint64_t allowance = vbr ? 3008 : 128;
+  const int64_t product = int64_t{frames} * int64_t{bitrate_kbps} * 144000;
+  if (samplerate <= 0 || product < 0) return id3v2_size + allowance;
+  // One division of the whole product, so fractional frame lengths add up before truncation.
+  return id3v2_size + static_cast<uint64_t>(product) / static_cast<uint64_t>(samplerate) +
+         allowance;
+}
+
+uint64_t length_millis(uint64_t total_samples, uint64_t sample_rate) {
+  // Split so that total_samples * 1000 cannot overflow.
+  return total_samples / sample_rate * 1000 + total_samples % sample_rate * 1000 / sample_rate;
+}
+
+float gain_scale(double decibels) {
+  return static_cast<float>(std::pow(10.0, decibels / 20.0));
+}

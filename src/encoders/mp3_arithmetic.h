@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+// The pure arithmetic of the MP3 encoder, kept apart so it can be checked
+// without a LAME state.
+
+// A bits_per_sample-bit sample moved to the top of 32 bits (bits shifted out are lost).
+// bits_per_sample must be 1 to 32.
+int32_t scale_to_32_bits(int32_t sample, int bits_per_sample);
+
+// Predicted output size: id3v2_size + frames * kbps * 144000 / samplerate, plus the
+// ID3v1 tag (CBR) or a fixed allowance that covers the VBR information frame.
+// A sample rate of 0 (LAME not initialised) or a negative product counts no stream bytes.
+uint64_t predict_size(int frames, int bitrate_kbps, int samplerate, uint64_t id3v2_size, bool vbr);
+
+// Duration in whole milliseconds; sample_rate must be positive.
+uint64_t length_millis(uint64_t total_samples, uint64_t sample_rate);
+
+// The linear factor of a gain in decibels, as LAME's scale takes it.
+float gain_scale(double decibels);

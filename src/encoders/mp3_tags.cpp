@@ -1,0 +1,138 @@
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "encoders/id3_frame_ids.h"
+#include "encoders/mp3_encoder.h"
+#include "transcode/buffer.h"
+
+namespace {
+
+// libid3tag hands out malloc'd copies of converted strings.
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeDeleter>;
+
+constexpr int kCompressionOption = 0x0002;
+constexpr int kId3v1Option = 0x0100;
+constexpr int kPaddingBytes = 12;
+constexpr uint64_t kId3v1Size = 128;
+
+const id3_latin1_t* latin1(const char* text) {
+  return reinterpret_cast<const id3_latin1_t*>(text);
+}
+
+// The first frame with this id, or a new attached one whose text encoding is UTF-8.
+id3_frame* find_or_attach(id3_tag* tag, const char* frame_id, bool* created = nullptr) {
+  if (id3_frame* existing = id3_tag_findframe(tag, frame_id, 0)) {
+    if (created) *created = false;
+    return existing;
+  }
+  id3_frame* frame = id3_frame_new(frame_id);
+  if (!frame) return nullptr;
+  if (id3_tag_attachframe(tag, frame) != 0) {
+    id3_frame_delete(frame);
+    return nullptr;
+  }
+  id3_field_settextencoding(id3_frame_field(frame, 0), ID3_FIELD_TEXTENCODING_UTF_8);
+  if (created) *created = true;
+  return frame;
+}
+
+}  // namespace
+
+void Mp3Encoder::add_text_tag(int kind, const char* value) {
+  if (!value || !usable()) return;
+  if (auto it = id3_frame_ids.find(kind); it != id3_frame_ids.end()) {
+    add_frame_text(it->second.c_str(), value);
+    return;
+  }
+  switch (kind) {
+    case TrackNumber:
+    case TrackTotal:
+      compose_number_text("TRCK", kind == TrackTotal, value);
+      break;
+    case DiscNumber:
+    case DiscTotal:
+      compose_number_text("TPOS", kind == DiscTotal, value);
+      break;
+    default:
+      break;
+  }
+}
+
+// Repeated values of one kind become further strings of the same frame.
+void Mp3Encoder::add_frame_text(const char* frame_id, const char* value) {
+  id3_frame* frame = find_or_attach(tag.get(), frame_id);
+  if (!frame) return;
+  Owned<id3_ucs4_t> text(id3_utf8_ucs4duplicate(reinterpret_cast<const id3_utf8_t*>(value)));
+  if (!text) return;
+  id3_field_addstring(id3_frame_field(frame, 1), text.get());
+}
+
+// Number and total meet in one "N/T" text whichever arrives first. These texts are
+// taken byte by byte as Latin-1.
+void Mp3Encoder::compose_number_text(const char* frame_id, bool is_total, const char* value) {
+  bool created = false;
+  id3_frame* frame = find_or_attach(tag.get(), frame_id, &created);
+  if (!frame) return;
+  id3_field* strings = id3_frame_field(frame, 1);
+  std::string current;
+  if (!created) {
+    // A frame whose earlier conversion gave nothing holds no string: empty current text.
+    if (const id3_ucs4_t* first = id3_field_getstrings(strings, 0)) {
+      Owned<id3_latin1_t> copy(id3_ucs4_latin1duplicate(first));
+      if (copy) current = reinterpret_cast<const char*>(copy.get());
+    }
+  }
+  const std::string composed = is_total ? current + "/" + value : value + current;
+  Owned<id3_ucs4_t> text(id3_latin1_ucs4duplicate(latin1(composed.c_str())));
+  if (!text) return;
+  id3_ucs4_t* list[] = {text.get()};
+  id3_field_setstrings(strings, 1, list);
+}
+
+void Mp3Encoder::add_picture(const char* mime_type, int picture_type, const char* description,
+                             const uint8_t* data, int data_length) {
+  if (!usable()) return;
+  // A negative length or missing bytes would make libid3tag read outside the caller's data.
+  if (data_length < 0 || (data_length > 0 && !data)) return;
+  id3_frame* frame = id3_frame_new("APIC");
+  if (!frame) return;
+  if (id3_tag_attachframe(tag.get(), frame) != 0) {
+    id3_frame_delete(frame);
+    return;
+  }
+  id3_field_settextencoding(id3_frame_field(frame, 0), ID3_FIELD_TEXTENCODING_UTF_8);
+  id3_field_setlatin1(id3_frame_field(frame, 1), latin1(mime_type ? mime_type : ""));
+  id3_field_setint(id3_frame_field(frame, 2), picture_type);
+  id3_field_setbinarydata(id3_frame_field(frame, 4), data, static_cast<id3_length_t>(data_length));
+  if (!description) return;
+  Owned<id3_ucs4_t> text(id3_utf8_ucs4duplicate(reinterpret_cast<const id3_utf8_t*>(description)));
+  if (text) id3_field_setstring(id3_frame_field(frame, 3), text.get());
+}
+
+int Mp3Encoder::emit_tags(uint64_t known_size) {
+  if (!usable() || !buffer) return -1;
+  id3_tag* t = tag.get();
+  id3_tag_options(t, kCompressionOption, 0);
+  const id3_length_t unpadded = id3_tag_render(t, nullptr);
+  id3_tag_setlength(t, unpadded + kPaddingBytes);
+  id3v2_size = id3_tag_render(t, nullptr);
+
+  std::vector<uint8_t> id3v2(id3v2_size, 0);
+  id3_tag_render(t, id3v2.data());
+  buffer->append(id3v2, true);
+
+  id3_tag_options(t, kId3v1Option, ~0);
+  std::vector<uint8_t> id3v1(kId3v1Size, 0);
+  id3_tag_render(t, id3v1.data());  // when nothing is written the tail stays zero bytes
+
+  // A remembered size too small to hold both tags cannot be this file's; predict instead.
+  uint64_t size = known_size;
+  if (size < id3v2_size + kId3v1Size) size = predicted_size();
+  buffer->set_tail(id3v1, size - kId3v1Size);
+  return 0;
+}
