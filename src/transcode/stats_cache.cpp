@@ -107,12 +107,16 @@ void StatsCache::prune() {
 
   std::lock_guard lock(mutex);
   if (snapshot.empty()) return;
-  // 64-bit, so that large limits do not wrap around to a tiny target.
-  const uint64_t target = static_cast<uint64_t>(limit) * 9 / 10;
+  const uint64_t target = prune_target(limit);
   for (auto it = snapshot.begin(); it != snapshot.end() && entries.size() > target; ++it) {
     Logging::Logger(Logging::DEBUG) << "Pruned oldest file '" << it->first << "' from stats cache";
     remove_if_unchanged(it->first, it->second);
   }
+}
+
+uint64_t StatsCache::prune_target(unsigned int limit) {
+  // 64-bit, so that large limits do not wrap around to a tiny target.
+  return static_cast<uint64_t>(limit) * 9 / 10;
 }
 
 void StatsCache::remove_if_unchanged(const std::string& path, const StatsCacheEntry& snapshot) {

@@ -29,6 +29,9 @@ class StatsCache {
   bool get_size(const std::string& path, int64_t mtime, uint64_t& size);
   void put_size(const std::string& path, uint64_t size, int64_t mtime);
 
+  // How many entries a prune keeps at most for a given statcachesize: nine tenths.
+  static uint64_t prune_target(unsigned int limit);
+
   // A copy of the entries, for inspection; touches nothing.
   std::map<std::string, StatsCacheEntry> contents();
 
