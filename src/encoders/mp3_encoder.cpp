@@ -3,22 +3,9 @@
 #include <string>
 
 #include "app/settings.h"
+#include "encoders/lame_messages.h"
 #include "encoders/mp3_arithmetic.h"
 #include "logging/logger.h"
-
-namespace {
-
-void lame_error(const char* format, va_list ap) {
-  Logging::log_printf(Logging::ERROR, "LAME: ", format, ap);
-}
-void lame_message(const char* format, va_list ap) {
-  Logging::log_printf(Logging::INFO, "LAME: ", format, ap);
-}
-void lame_debug(const char* format, va_list ap) {
-  Logging::log_printf(Logging::DEBUG, "LAME: ", format, ap);
-}
-
-}  // namespace
 
 Mp3Encoder::Mp3Encoder(Buffer* buffer) : buffer(buffer) {
   tag.reset(id3_tag_new());
@@ -40,9 +27,7 @@ Mp3Encoder::Mp3Encoder(Buffer* buffer) : buffer(buffer) {
   // The information frame is only worth its placeholder when the bitrate varies.
   lame_set_bWriteVbrTag(gfp, settings.vbr ? 1 : 0);
 
-  lame_set_errorf(gfp, lame_error);
-  lame_set_msgf(gfp, lame_message);
-  lame_set_debugf(gfp, lame_debug);
+  route_lame_messages(gfp);
 }
 
 int Mp3Encoder::begin_stream(uint64_t total_samples, int sample_rate, int channels) {
@@ -50,6 +35,11 @@ int Mp3Encoder::begin_stream(uint64_t total_samples, int sample_rate, int channe
   // The length tag divides by the rate; a stream without one cannot be encoded anyway.
   if (sample_rate <= 0) {
     Logging::Logger(Logging::ERROR) << "Invalid sample rate " << sample_rate << ".";
+    return -1;
+  }
+  // LAME ignores other counts and stays at two, which would read a channel that is not there.
+  if (channels < 1 || channels > 2) {
+    Logging::Logger(Logging::ERROR) << "Unsupported channel count " << channels << ".";
     return -1;
   }
   lame_global_flags* gfp = lame_handle.get();
