@@ -11,10 +11,10 @@ class Encoder;
 class Decoder {
  public:
   virtual ~Decoder() = default;
-  virtual int open_source(const char* path) = 0;    // 0 ready, -1 failed
-  virtual int64_t source_mtime() = 0;               // seconds since the epoch
-  virtual int read_tags(Encoder* encoder) = 0;      // 0 done, -1 failed
-  virtual int decode_chunk(Encoder* encoder) = 0;   // 0 progress, 1 end, -1 failed
+  virtual int open_source(const char* path) = 0;   // 0 ready, -1 failed
+  virtual int64_t source_mtime() = 0;              // seconds since the epoch
+  virtual int read_tags(Encoder* encoder) = 0;     // 0 done, -1 failed
+  virtual int decode_chunk(Encoder* encoder) = 0;  // 0 progress, 1 end, -1 failed
 };
 
 // A decoder for "flac", "ogg" or "oga" in any letter case; lower-cases extension in place.

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <FLAC++/decoder.h>
+#include <FLAC++/metadata.h>
+
+#include <cstdint>
+
+#include "decoders/decoder.h"
+
+// Decodes FLAC through libFLAC++'s file decoder, one frame per decode_chunk.
+class FlacDecoder : public Decoder, private FLAC::Decoder::File {
+ public:
+  FlacDecoder() = default;
+
+  int open_source(const char* path) override;
+  int64_t source_mtime() override { return mtime; }
+  int read_tags(Encoder* encoder) override;
+  int decode_chunk(Encoder* encoder) override;
+
+ private:
+  ::FLAC__StreamDecoderWriteStatus write_callback(const ::FLAC__Frame* frame,
+                                                  const FLAC__int32* const buffer[]) override;
+  void metadata_callback(const ::FLAC__StreamMetadata* metadata) override;
+  void error_callback(::FLAC__StreamDecoderErrorStatus status) override;
+
+  void scan_comments(const ::FLAC__StreamMetadata_VorbisComment& block);
+
+  Encoder* encoder = nullptr;
+  int64_t mtime = 0;
+  FLAC::Metadata::StreamInfo info;
+  bool has_info = false;
+};

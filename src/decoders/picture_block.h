@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Encoder;
+
+// The binary picture block carried base64-encoded by METADATA_BLOCK_PICTURE.
+struct PictureBlock {
+  std::vector<uint8_t> raw;
+  uint64_t cursor = 0;
+  uint32_t picture_type = 0;
+  std::string mime_type;
+  std::string description;
+  std::vector<uint8_t> data;
+};
+
+// Fills the fields from raw, checking every length against the bytes left.
+bool parse_picture_block(PictureBlock& block);
+
+// Decodes a METADATA_BLOCK_PICTURE value and passes its picture to the encoder.
+// false only when the value is not valid base64; a malformed block is logged and skipped.
+bool add_embedded_picture(std::string_view value, Encoder* encoder);
