@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "app/startup.h"
+
+int main(int argc, char* argv[]) {
+  return run_startup(argc, argv);
+}

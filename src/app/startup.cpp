@@ -1,0 +1,90 @@
+#include "app/startup.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include "app/operations.h"
+#include "app/options.h"
+#include "app/options_summary.h"
+#include "app/settings.h"
+#include "app/usage.h"
+#include "app/version.h"
+#include "encoders/encoder.h"
+#include "logging/logger.h"
+
+namespace {
+
+// Start-up reports go to the unbuffered error stream, one flushed line each.
+void report(const std::string& message) {
+  std::cerr << message << std::endl;
+}
+
+bool start_logging() {
+  const int max_level = Logging::parse_log_level(settings.log_maxlevel);
+  return Logging::init_logging(settings.logfile, max_level, settings.log_format,
+                               settings.log_stderr != 0, settings.log_syslog != 0);
+}
+
+// The checks that end with the usage text: the failure's report (its lines
+// joined), or empty when the settings are fit to mount.
+std::string check_settings() {
+  if (settings.basepath == nullptr) return "No valid flacdir specified.\n";
+  if (settings.basepath[0] != '/') return "flacdir must be an absolute path.\n";
+  struct stat st;
+  if (stat(settings.basepath, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return std::string("flacdir is not a valid directory: ") + settings.basepath + "\n" +
+           "Hint: Did you specify bitrate using the old syntax instead of the new -b?\n";
+  }
+  // Compared unsigned so that negative values are caught by the same test.
+  if (static_cast<uint32_t>(settings.quality) >= 10) {
+    return "Invalid encoding quality value: " + std::to_string(settings.quality) + "\n";
+  }
+  if (make_encoder(settings.desttype, nullptr) == nullptr) {
+    return std::string("No encoder available for desttype: ") + settings.desttype + "\n";
+  }
+  return {};
+}
+
+int fail_with_usage(const char* program, const std::string& message) {
+  report(message);
+  print_usage(program);
+  return 1;
+}
+
+int mount(fuse_args& args, const char* program) {
+  if (fuse_opt_parse(&args, &settings, option_table, handle_option) != 0) {
+    return fail_with_usage(program, "Error parsing options.\n");
+  }
+  if (settings.debug != 0) {
+    settings.log_stderr = 1;
+    settings.log_maxlevel = "DEBUG";
+  }
+  if (!start_logging()) {
+    report("Failed to initialize logging module.");
+    report("Maybe log file couldn't be opened for writing?");
+    return 1;
+  }
+  const std::string failure = check_settings();
+  if (!failure.empty()) return fail_with_usage(program, failure);
+  {
+    Logging::Logger log(Logging::DEBUG);
+    print_version(log);
+  }
+  {
+    Logging::Logger log(Logging::DEBUG);
+    write_options_summary(log);
+  }
+  return fuse_main_real(args.argc, args.argv, &operations_table, sizeof(operations_table), nullptr);
+}
+
+}  // namespace
+
+int run_startup(int argc, char* argv[]) {
+  fuse_args args = FUSE_ARGS_INIT(argc, argv);
+  const int status = mount(args, argv[0]);
+  fuse_opt_free_args(&args);
+  return status;
+}

@@ -1,0 +1,63 @@
+#include "app/usage.h"
+
+#include <iostream>
+
+// Begins with an empty line so that a blank line follows the usage line.
+const std::string_view option_help = R"usage(
+Mount IN_DIR on OUT_DIR, converting FLAC/Ogg Vorbis files to MP3 upon access.
+
+Encoding options:
+    -b RATE, -obitrate=RATE
+                           encoding bitrate: Acceptable values for RATE
+                           include 96, 112, 128, 160, 192, 224, 256, and
+                           320; 128 is the default
+    --gainmode=<0,1,2>, -ogainmode=<0,1,2>
+                           what to do with ReplayGain tags:
+                           0 - ignore, 1 - prefer album gain (default),
+                           2 - prefer track gain
+    --gainref=REF, -ogainref=REF
+                           reference value to use for ReplayGain in
+                           decibels: defaults to 89 dB
+    --log_format=FORMAT, -olog_format=FORMAT
+                           format string to use for log messages. The following
+                           tokens in the string will be substituted as
+                           indicated:
+                             %I - thread ID
+                             %L - log level
+                             %M - log message
+                             %T - time, formatted as YYYY-MM-DD HH:MM:SS
+                           default: [%T] tid=%I %L: %M
+    --log_maxlevel=LEVEL, -olog_maxlevel=LEVEL
+                           maximum level of messages to log, either ERROR,
+                           INFO, or DEBUG. Defaults to INFO, and always set
+                           to DEBUG in debug mode. Note that the other log
+                           flags must also be set to enable logging
+    --log_stderr, -olog_stderr
+                           enable outputting logging messages to stderr.
+                           Enabled in debug mode.
+    --log_syslog, -olog_syslog
+                           enable outputting logging messages to syslog
+    --logfile=FILE, -ologfile=FILE
+                           file to output log messages to. By default, no
+                           file will be written.
+    --quality=<0..9>, -oquality=<0..9>
+                           encoding quality: 0 is slowest, 9 is fastest;
+                           5 is the default
+    --statcachesize=SIZE, -ostatcachesize=SIZE
+                           Set the number of entries for the file stats
+                           cache.  Necessary for decent performance when
+                           VBR is enabled.  Each entry takes 100-200 bytes.
+    --vbr, -ovbr           Use variable bit rate encoding.  When set, the
+                           bit rate set with '-b' sets the maximum bit rate.
+                           Performance will be terrible unless the
+                           statcachesize is enabled.
+
+General options:
+    -h, --help             display this help and exit
+    -V, --version          output version information and exit
+)usage";
+
+void print_usage(const char* program_name) {
+  std::cout << "Usage: " << program_name << " [OPTION]... IN_DIR OUT_DIR" << std::endl;
+  std::cout << option_help << std::endl;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string_view>
+
+// The option help that follows the usage line.
+extern const std::string_view option_help;
+
+// The usage line for program_name, then the option help, on standard output.
+void print_usage(const char* program_name);
