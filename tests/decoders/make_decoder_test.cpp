@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "decoders/decoder.h"
+#include "decoders/flac_decoder.h"
+#include "decoders/vorbis_decoder.h"
+
+namespace {
+
+enum class Kind { None, Flac, Vorbis };
+
+struct ExtensionCase {
+  const char* extension;
+  Kind kind;
+  const char* lowered;
+};
+
+const ExtensionCase kExtensions[] = {
+    {"flac", Kind::Flac, "flac"}, {"FLAC", Kind::Flac, "flac"},   {"Flac", Kind::Flac, "flac"},
+    {"ogg", Kind::Vorbis, "ogg"}, {"OGG", Kind::Vorbis, "ogg"},   {"Ogg", Kind::Vorbis, "ogg"},
+    {"oga", Kind::Vorbis, "oga"}, {"OgA", Kind::Vorbis, "oga"},   {"fla", Kind::None, "fla"},
+    {"ogv", Kind::None, "ogv"},   {"opus", Kind::None, "opus"},   {"MP3", Kind::None, "mp3"},
+    {"", Kind::None, ""},         {"flac ", Kind::None, "flac "}, {"flacc", Kind::None, "flacc"},
+};
+
+TEST(MakeDecoder, PicksTheDecoderByLowerCasedExtension) {
+  for (const ExtensionCase& c : kExtensions) {
+    SCOPED_TRACE(c.extension);
+    std::string extension = c.extension;
+    std::unique_ptr<Decoder> decoder = make_decoder(extension);
+    EXPECT_EQ(extension, c.lowered);
+    switch (c.kind) {
+      case Kind::None:
+        EXPECT_EQ(decoder, nullptr);
+        break;
+      case Kind::Flac:
+        EXPECT_NE(dynamic_cast<FlacDecoder*>(decoder.get()), nullptr);
+        break;
+      case Kind::Vorbis:
+        EXPECT_NE(dynamic_cast<VorbisDecoder*>(decoder.get()), nullptr);
+        break;
+    }
+  }
+}
+
+TEST(MakeDecoder, ADecoderMadeOnlyAsAPredicateIsDestroyedSafely) {
+  // Neither decoder touches a file before open_source, so destroying one unopened must be harmless.
+  for (const char* name : {"flac", "ogg"}) {
+    std::string extension = name;
+    auto decoder = make_decoder(extension);
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_EQ(decoder->source_mtime(), 0);
+  }
+}
+
+}  // namespace
