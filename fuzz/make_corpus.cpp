@@ -1,0 +1,67 @@
+// Writes the seed corpora: small valid inputs from the fixture writers.
+//   make_corpus DIR   (creates DIR/picture_block, DIR/flac_transcode, DIR/vorbis_transcode)
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/fixtures.h"
+
+namespace {
+
+bool put(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (fixtures::write_file(path, bytes)) return true;
+  std::fprintf(stderr, "cannot write %s\n", path.c_str());
+  return false;
+}
+
+bool pictures(const std::string& dir) {
+  fixtures::Picture cover;
+  cover.description = "front";
+  cover.data = fixtures::solid_png(4, 4, 0x336699);
+  fixtures::Picture bare;
+  bare.mime_type = "";
+  bare.data = {1, 2, 3};
+  const auto block = fixtures::picture_block(cover);
+  const std::string text = fixtures::base64(fixtures::picture_block(bare));
+  return put(dir + "/cover.bin", block) &&
+         put(dir + "/cover.b64", std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+fixtures::AudioSpec short_spec(unsigned rate, unsigned channels, unsigned bits, uint64_t samples) {
+  fixtures::AudioSpec spec;
+  spec.sample_rate = rate;
+  spec.channels = channels;
+  spec.bits_per_sample = bits;
+  spec.total_samples = samples;
+  return spec;
+}
+
+bool sources(const std::string& flac_dir, const std::string& ogg_dir) {
+  const fixtures::Comments tags = {"TITLE=Seed", "ARTIST=Fuzz", "TRACKNUMBER=3/9",
+                                   "REPLAYGAIN_TRACK_GAIN=-3.5 dB"};
+  fixtures::Picture cover;
+  cover.data = fixtures::solid_png(2, 2, 0xff0000);
+  const std::string block = fixtures::base64(fixtures::picture_block(cover));
+  fixtures::Comments ogg_tags = tags;
+  ogg_tags.push_back("METADATA_BLOCK_PICTURE=" + block);
+  return fixtures::write_flac(flac_dir + "/mono8.flac", short_spec(8000, 1, 8, 1500)) &&
+         fixtures::write_flac(flac_dir + "/stereo16.flac", short_spec(22050, 2, 16, 1200), tags,
+                              {cover}) &&
+         fixtures::write_vorbis(ogg_dir + "/mono.ogg", short_spec(8000, 1, 16, 1500)) &&
+         fixtures::write_vorbis(ogg_dir + "/stereo.ogg", short_spec(22050, 2, 16, 1200), ogg_tags);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_corpus DIR\n");
+    return 2;
+  }
+  const std::string root = argv[1];
+  const std::string dirs[] = {root, root + "/picture_block", root + "/flac_transcode",
+                              root + "/vorbis_transcode"};
+  for (const auto& dir : dirs) mkdir(dir.c_str(), 0755);
+  return pictures(dirs[1]) && sources(dirs[2], dirs[3]) ? 0 : 1;
+}
