@@ -19,11 +19,17 @@ class Buffer {
   uint64_t available_from(int64_t offset) const;
   void copy_into(uint8_t* destination, int64_t offset, uint64_t size) const;
 
-  uint64_t head_size() const { return head.size(); }
+  uint64_t head_size() const { return head.size() + zero_fill; }
   uint64_t tail_offset() const { return tail_offset_; }
 
  private:
+  // Bytes [start, start + size) of the head, the unstored padding as zeros.
+  void copy_head(uint8_t* destination, uint64_t start, uint64_t size) const;
+
   std::vector<uint8_t> head;
+  // Zero bytes that logically end the head but are not stored: padding up to an
+  // announced size that a damaged source may put gigabytes away.
+  uint64_t zero_fill = 0;
   std::vector<uint8_t> tail;
   uint64_t tail_offset_ = 0;
 };
