@@ -68,8 +68,8 @@ int Mp3Encoder::flush_stream() {
 uint64_t Mp3Encoder::predicted_size() {
   if (!usable()) return 0;
   lame_global_flags* gfp = lame_handle.get();
-  const bool vbr = settings.vbr != 0;
-  // VBR divides by the input rate, CBR by the output rate LAME chose.
-  const int rate = vbr ? lame_get_in_samplerate(gfp) : lame_get_out_samplerate(gfp);
-  return predict_size(lame_get_totalframes(gfp), settings.bitrate, rate, id3v2_size, vbr);
+  // Frames are counted at the output rate, so their length is too; dividing by the input
+  // rate would under-predict a resampled stream and cut it when the cache is off.
+  return predict_size(lame_get_totalframes(gfp), settings.bitrate, lame_get_out_samplerate(gfp),
+                      id3v2_size, settings.vbr != 0);
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "encoder_harness.h"
@@ -207,6 +208,56 @@ TEST_F(Mp3Audio, InVbrModeTheInformationFrameReplacesItsPlaceholder) {
   const DecodedMp3 decoded = decode_mp3(after);
   ASSERT_TRUE(decoded.clean());
   EXPECT_EQ(decoded.frames(), pcm.spec.total_samples);
+}
+
+TEST_F(Mp3Audio, AResampledVbrStreamFitsItsAnnouncedSize) {
+  // LAME resamples 96 kHz to 48 kHz; with the cache off the stream must still fit the
+  // size announced before encoding, or its end would be cut away.
+  settings.vbr = 1;
+  settings.quality = 0;
+  settings.bitrate = 64;  // low enough that most frames are at the maximum
+  owned = std::make_unique<Mp3Encoder>(&buffer);
+  const harness::Pcm pcm = sine(96000, 2, 16, 2.0);
+  ASSERT_EQ(owned->begin_stream(pcm.spec.total_samples, 96000, 2), 0);
+  ASSERT_EQ(owned->emit_tags(0), 0);
+  const size_t id3v2 = buffer.head_size();
+  ASSERT_TRUE(harness::encode_all(*owned, pcm));
+  ASSERT_GE(owned->flush_stream(), 0);
+
+  std::vector<uint8_t> file = harness::file_bytes(buffer);
+  const auto frames = harness::walk_frames(file, id3v2, file.size() - 128);
+  ASSERT_FALSE(frames.empty());
+  const size_t stream_end = frames.back().offset + frames.back().length;
+  EXPECT_LT(stream_end, file.size() - 128);
+  EXPECT_TRUE(
+      std::all_of(file.begin() + stream_end, file.end() - 128, [](uint8_t x) { return x == 0; }));
+  // The zero padding is left out: the decoder gives up on long runs of it.
+  file.resize(stream_end);
+  const DecodedMp3 decoded = decode_mp3(file);
+  ASSERT_TRUE(decoded.clean());
+  EXPECT_EQ(decoded.sample_rate, 48000);
+  EXPECT_EQ(decoded.frames(), pcm.spec.total_samples / 2);
+}
+
+TEST_F(Mp3Audio, EncodersOnSeveralThreadsDoNotDisturbEachOther) {
+  const harness::Pcm pcm = sine(44100, 2, 16, 1.0);
+  auto run = [&pcm](std::vector<uint8_t>* out) {
+    Buffer b;
+    Mp3Encoder e(&b);
+    if (e.begin_stream(pcm.spec.total_samples, 44100, 2) != 0 || e.emit_tags(0) != 0 ||
+        !harness::encode_all(e, pcm) || e.flush_stream() < 0) {
+      return;
+    }
+    *out = harness::file_bytes(b);
+  };
+  std::vector<uint8_t> alone;
+  run(&alone);
+  ASSERT_FALSE(alone.empty());
+  std::vector<std::vector<uint8_t>> outputs(4);
+  std::vector<std::thread> threads;
+  for (auto& out : outputs) threads.emplace_back(run, &out);
+  for (auto& t : threads) t.join();
+  for (const auto& out : outputs) EXPECT_EQ(out, alone);
 }
 
 }  // namespace
