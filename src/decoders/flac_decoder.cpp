@@ -58,7 +58,14 @@ int FlacDecoder::decode_chunk(Encoder* target) {
   encoder = target;
   // Past READ_FRAME come end of stream, the error states and uninitialised.
   if (get_state() > FLAC__STREAM_DECODER_READ_FRAME) return 1;
-  if (process_single()) return 0;
+  if (process_single()) {
+    if (get_state() != FLAC__STREAM_DECODER_END_OF_STREAM) return 0;
+    // A source cut short (truncated while we read it) must not pass for the whole stream.
+    const uint64_t expected = has_info ? info.get_total_samples() : 0;
+    if (expected == 0 || decoded_samples >= expected) return 0;
+    Logging::Logger(Logging::ERROR) << "FLAC stream ended early.";
+    return -1;
+  }
   Logging::Logger(Logging::ERROR) << "Error reading FLAC.";
   return -1;
 }
@@ -69,6 +76,7 @@ int FlacDecoder::decode_chunk(Encoder* target) {
                                           static_cast<int>(frame->header.bits_per_sample)) == -1) {
     return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
   }
+  decoded_samples += frame->header.blocksize;
   return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 

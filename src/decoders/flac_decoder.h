@@ -29,4 +29,5 @@ class FlacDecoder : public Decoder, private FLAC::Decoder::File {
   int64_t mtime = 0;
   FLAC::Metadata::StreamInfo info;
   bool has_info = false;
+  uint64_t decoded_samples = 0;
 };
