@@ -1,6 +1,7 @@
 #include "support/mount.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -165,6 +166,12 @@ std::string Mount::output() const {
 }
 
 Mount::~Mount() {
+  // A test that did not unmount itself still learns how the process ended: a
+  // sanitizer's leak report or a crash at exit shows only in the exit status.
+  if (pid_ > 0) {
+    const int status = unmount();
+    if (status != 0) ADD_FAILURE() << "olvex exited with status " << status << ":\n" << output();
+  }
   unmount();
   if (!point_.empty()) rmdir(point_.c_str());
   if (!output_path_.empty()) unlink(output_path_.c_str());
