@@ -7,9 +7,11 @@ int32_t scale_to_32_bits(int32_t sample, int bits_per_sample) {
   return static_cast<int32_t>(static_cast<uint32_t>(sample) << (32 - bits_per_sample));
 }
 
-uint64_t predict_size(int frames, int bitrate_kbps, int samplerate, uint64_t id3v2_size, bool vbr) {
+uint64_t predict_size(int frames, int samples_per_frame, int bitrate_kbps, int samplerate,
+                      uint64_t id3v2_size, bool vbr) {
   const uint64_t allowance = vbr ? 3008 : 128;
-  const int64_t product = int64_t{frames} * int64_t{bitrate_kbps} * 144000;
+  const int64_t product =
+      int64_t{frames} * int64_t{bitrate_kbps} * (int64_t{samples_per_frame} * 1000 / 8);
   if (samplerate <= 0 || product < 0) return id3v2_size + allowance;
   // One division of the whole product, so fractional frame lengths add up before truncation.
   return id3v2_size + static_cast<uint64_t>(product) / static_cast<uint64_t>(samplerate) +

@@ -9,10 +9,13 @@
 // bits_per_sample must be 1 to 32.
 int32_t scale_to_32_bits(int32_t sample, int bits_per_sample);
 
-// Predicted output size: id3v2_size + frames * kbps * 144000 / samplerate, plus the
-// ID3v1 tag (CBR) or a fixed allowance that covers the VBR information frame.
-// A sample rate of 0 (LAME not initialised) or a negative product counts no stream bytes.
-uint64_t predict_size(int frames, int bitrate_kbps, int samplerate, uint64_t id3v2_size, bool vbr);
+// Predicted output size: id3v2_size + frames * samples_per_frame / 8 * kbps * 1000 / samplerate
+// (144000 per frame and kbit/s for MPEG-1's 1152 samples, half that for the 576 of the
+// lower sample rates), plus the ID3v1 tag (CBR) or a fixed allowance that covers the VBR
+// information frame. A sample rate of 0 (LAME not initialised) or a negative product counts
+// no stream bytes.
+uint64_t predict_size(int frames, int samples_per_frame, int bitrate_kbps, int samplerate,
+                      uint64_t id3v2_size, bool vbr);
 
 // Duration in whole milliseconds; sample_rate must be positive.
 uint64_t length_millis(uint64_t total_samples, uint64_t sample_rate);

@@ -33,31 +33,35 @@ TEST(ScaleTo32Bits, MovesTheSampleToTheTopBits) {
 
 TEST(PredictSize, AddsTheStreamLengthToTheTags) {
   struct Case {
-    int frames, kbps, rate;
+    int frames, samples_per_frame, kbps, rate;
     uint64_t id3v2;
     bool vbr;
     uint64_t expected;
   } cases[] = {
-      {100, 128, 44100, 1000, false, 42923},
-      {100, 128, 44100, 1000, true, 45803},
-      {0, 128, 44100, 1000, false, 1128},
+      {100, 1152, 128, 44100, 1000, false, 42923},
+      {100, 1152, 128, 44100, 1000, true, 45803},
+      {0, 1152, 128, 44100, 1000, false, 1128},
+      // MPEG-2 frames carry 576 samples: 100 of them at 22.05 kHz are 41795 bytes, not twice that.
+      {100, 576, 128, 22050, 1000, false, 42923},
+      {100, 576, 64, 16000, 0, false, 28800 + 128},
       // One truncation of the whole product: 1 frame at 48 kHz is 384 bytes exactly, 3 at 44.1
       // kHz are 1253.87 bytes, not 3 x 417.
-      {1, 128, 48000, 0, false, 384 + 128},
-      {3, 128, 44100, 0, false, 1253 + 128},
+      {1, 1152, 128, 48000, 0, false, 384 + 128},
+      {3, 1152, 128, 44100, 0, false, 1253 + 128},
       // A large library file must not overflow 32 bits: 1 hour at 320 kbit/s.
-      {137812, 320, 44100, 0, false, 143999477 + 128},
+      {137812, 1152, 320, 44100, 0, false, 143999477 + 128},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(predict_size(c.frames, c.kbps, c.rate, c.id3v2, c.vbr), c.expected)
+    EXPECT_EQ(predict_size(c.frames, c.samples_per_frame, c.kbps, c.rate, c.id3v2, c.vbr),
+              c.expected)
         << c.frames << " frames " << c.kbps << " kbps " << c.rate << " Hz vbr=" << c.vbr;
   }
 }
 
 TEST(PredictSize, UninitialisedOrNegativeFiguresCountNoStream) {
-  EXPECT_EQ(predict_size(100, 128, 0, 500, false), 628u);
-  EXPECT_EQ(predict_size(100, 128, 0, 500, true), 3508u);
-  EXPECT_EQ(predict_size(-1, 128, 44100, 500, false), 628u);
+  EXPECT_EQ(predict_size(100, 1152, 128, 0, 500, false), 628u);
+  EXPECT_EQ(predict_size(100, 1152, 128, 0, 500, true), 3508u);
+  EXPECT_EQ(predict_size(-1, 1152, 128, 44100, 500, false), 628u);
 }
 
 TEST(LengthMillis, DropsTheFraction) {

@@ -210,6 +210,32 @@ TEST_F(Mp3Audio, InVbrModeTheInformationFrameReplacesItsPlaceholder) {
   EXPECT_EQ(decoded.frames(), pcm.spec.total_samples);
 }
 
+TEST_F(Mp3Audio, TheAnnouncedSizeFollowsTheFrameLengthAtEveryRate) {
+  // MPEG-1 frames hold 1152 samples and those below 32 kHz 576; a prediction that took
+  // every frame for 1152 samples would announce a low-rate file at twice its length,
+  // half of it zero padding.
+  for (unsigned rate : {44100u, 32000u, 22050u, 16000u}) {
+    SCOPED_TRACE(rate);
+    Buffer b;
+    Mp3Encoder e(&b);
+    const harness::Pcm pcm = sine(rate, 2, 16, 2.0);
+    ASSERT_EQ(e.begin_stream(pcm.spec.total_samples, static_cast<int>(rate), 2), 0);
+    ASSERT_EQ(e.emit_tags(0), 0);
+    const uint64_t id3v2 = b.head_size();
+    const uint64_t announced = b.total_size();
+    ASSERT_TRUE(harness::encode_all(e, pcm));
+    ASSERT_GE(e.flush_stream(), 0);
+
+    const std::vector<uint8_t> file = harness::file_bytes(b);
+    ASSERT_EQ(file.size(), announced);
+    const auto frames = harness::walk_frames(file, id3v2, file.size() - 128);
+    ASSERT_FALSE(frames.empty());
+    const uint64_t stream_end = frames.back().offset + frames.back().length;
+    // What is left between the stream and the ID3v1 tag is less than one frame.
+    EXPECT_LT(file.size() - 128 - stream_end, frames.back().length);
+  }
+}
+
 TEST_F(Mp3Audio, AResampledVbrStreamFitsItsAnnouncedSize) {
   // LAME resamples 96 kHz to 48 kHz; with the cache off the stream must still fit the
   // size announced before encoding, or its end would be cut away.
