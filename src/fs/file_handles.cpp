@@ -24,6 +24,10 @@ int open_transcoded(const char* path, fuse_file_info* info) {
   auto transcoder = std::make_unique<Transcoder>(find_source(path));
   errno = 0;
   if (!transcoder->initialize()) return failure_result();
+  // Through the page cache the kernel widens every read to whole pages, so a read of the
+  // ID3v1 tag would reach back into the gap and encode the whole file first. Direct I/O
+  // hands each read over as the program asked for it.
+  info->direct_io = 1;
   info->fh = reinterpret_cast<uint64_t>(static_cast<Reader*>(transcoder.release()));
   return 0;
 }

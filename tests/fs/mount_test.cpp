@@ -252,4 +252,31 @@ TEST_F(MountedWithStatsCache, StatAfterAFullReadGivesTheExactSize) {
   }
 }
 
+class MountedWithDebugLog : public MountedLibrary {
+ protected:
+  std::vector<std::string> options() const override {
+    return {"--logfile=" + log_path, "--log_maxlevel=DEBUG", "--log_format=%M"};
+  }
+  std::string log_path = scratch / "olvex.log";
+};
+
+// Players read the ID3v1 tag before anything else; the kernel must pass that read on as
+// it is, not widened to whole pages that reach back into audio not yet encoded.
+TEST_F(MountedWithDebugLog, TheId3v1TagIsServedWithoutEncoding) {
+  const off_t size = size_of(*mount / "song.mp3");
+  const int fd = open((*mount / "song.mp3").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  char tag[128] = {};
+  EXPECT_EQ(pread(fd, tag, sizeof tag, size - 128), 128);
+  close(fd);
+  EXPECT_EQ(std::string(tag, 3), "TAG");
+
+  const std::string log = content_of(log_path);
+  EXPECT_NE(log.find("Reading 128 bytes from offset " + std::to_string(size - 128) + "."),
+            std::string::npos)
+      << log;
+  // That message comes only from reads that had to encode.
+  EXPECT_EQ(log.find("Successfully read "), std::string::npos) << log;
+}
+
 }  // namespace
