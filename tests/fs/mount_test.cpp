@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -277,6 +278,63 @@ TEST_F(MountedWithDebugLog, TheId3v1TagIsServedWithoutEncoding) {
       << log;
   // That message comes only from reads that had to encode.
   EXPECT_EQ(log.find("Successfully read "), std::string::npos) << log;
+}
+
+class MountedVbrWithStatsCache : public MountedLibrary {
+  std::vector<std::string> options() const override {
+    return {"--vbr", "--statcachesize=100", "-o", "attr_timeout=0,entry_timeout=0"};
+  }
+};
+
+// Reads like cp and cat do: fixed chunks until a read returns 0.
+std::vector<uint8_t> read_in_chunks(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  const int fd = open(path.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0) << path << ": " << strerror(errno);
+  if (fd < 0) return bytes;
+  std::vector<uint8_t> chunk(128 * 1024);
+  ssize_t n;
+  while ((n = ::read(fd, chunk.data(), chunk.size())) > 0) {
+    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + n);
+  }
+  EXPECT_EQ(n, 0) << path << ": " << strerror(errno);
+  close(fd);
+  return bytes;
+}
+
+// Copies with cat, which moves the bytes by splicing through the page cache rather than
+// by read(); the cache must not fill in pages beyond the stream's real end.
+std::vector<uint8_t> copy_with_cat(const std::string& path, const std::string& copy) {
+  EXPECT_EQ(run_command({"sh", "-c", "cat \"$0\" > \"$1\"", path, copy}, command_timeout_ms), 0);
+  return fixtures::read_file(copy);
+}
+
+// A VBR file shrinks from its announced size to its exact one while it is being read;
+// the copy must end with the stream, not run on to the old size.
+TEST_F(MountedVbrWithStatsCache, ACopyEndsAtTheExactSizeOfAShrinkingFile) {
+  // Long enough that the exact end lies several read chunks before the announced one.
+  fixtures::AudioSpec spec;
+  spec.total_samples = 44100 * 60;
+  ASSERT_TRUE(fixtures::write_flac(source / "long.flac", spec, {"TITLE=Long"}));
+  const std::function<std::vector<uint8_t>(const std::string&)> copiers[] = {
+      read_in_chunks,
+      [this](const std::string& path) { return copy_with_cat(path, scratch / "copy.mp3"); },
+  };
+  time_t mtime = time(nullptr);
+  for (const auto& copy : copiers) {
+    // A newer source makes the cached exact size stale, so each copy starts announced.
+    mtime += 10;
+    const timeval times[2] = {{mtime, 0}, {mtime, 0}};
+    ASSERT_EQ(utimes((source / "long.flac").c_str(), times), 0);
+    const off_t announced = size_of(*mount / "long.mp3");
+    const auto bytes = copy(*mount / "long.mp3");
+    const off_t exact = size_of(*mount / "long.mp3");
+    EXPECT_LT(exact, announced);
+    EXPECT_EQ(static_cast<off_t>(bytes.size()), exact);
+    ASSERT_GE(bytes.size(), 128u);
+    EXPECT_EQ(std::string(bytes.end() - 128, bytes.end() - 125), "TAG");
+    EXPECT_TRUE(decode_mp3(bytes).clean());
+  }
 }
 
 }  // namespace
