@@ -45,6 +45,17 @@ off_t size_of(const std::string& path) {
   return record.st_size;
 }
 
+// The last 128 bytes of a file of the given size, read first thing after opening it.
+std::string read_last_128(const std::string& path, off_t size) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0) << path << ": " << strerror(errno);
+  if (fd < 0) return {};
+  char tag[128] = {};
+  EXPECT_EQ(pread(fd, tag, sizeof tag, size - 128), 128) << path;
+  close(fd);
+  return {tag, sizeof tag};
+}
+
 // A small library: tagged FLAC with a cover, an Ogg Vorbis file, plain files,
 // a symbolic link and a damaged FLAC.
 class MountedLibrary : public ::testing::Test {
@@ -159,13 +170,9 @@ TEST_F(MountedLibrary, TagsReadBackWithARealTagReader) {
 
 TEST_F(MountedLibrary, LastBytesReadFirstAreTheId3v1Tag) {
   const off_t size = size_of(*mount / "song.mp3");
-  const int fd = open((*mount / "song.mp3").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  char tag[128] = {};
-  EXPECT_EQ(pread(fd, tag, sizeof tag, size - 128), 128);
-  close(fd);
-  EXPECT_EQ(std::string(tag, 3), "TAG");
-  EXPECT_EQ(std::string(tag + 3, 10), "First Song");
+  const std::string tag = read_last_128(*mount / "song.mp3", size);
+  EXPECT_EQ(tag.substr(0, 3), "TAG");
+  EXPECT_EQ(tag.substr(3, 10), "First Song");
 }
 
 TEST_F(MountedLibrary, PassedThroughFilesAreByteIdentical) {
@@ -265,12 +272,8 @@ class MountedWithDebugLog : public MountedLibrary {
 // it is, not widened to whole pages that reach back into audio not yet encoded.
 TEST_F(MountedWithDebugLog, TheId3v1TagIsServedWithoutEncoding) {
   const off_t size = size_of(*mount / "song.mp3");
-  const int fd = open((*mount / "song.mp3").c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  char tag[128] = {};
-  EXPECT_EQ(pread(fd, tag, sizeof tag, size - 128), 128);
-  close(fd);
-  EXPECT_EQ(std::string(tag, 3), "TAG");
+  const std::string tag = read_last_128(*mount / "song.mp3", size);
+  EXPECT_EQ(tag.substr(0, 3), "TAG");
 
   const std::string log = content_of(log_path);
   EXPECT_NE(log.find("Reading 128 bytes from offset " + std::to_string(size - 128) + "."),
