@@ -9,7 +9,7 @@
 
 // Encodes to MP3 with LAME and tags with libid3tag. Set-up lives in
 // mp3_encoder.cpp, the tags in mp3_tags.cpp, the audio in mp3_audio.cpp.
-class Mp3Encoder : public Encoder {
+class Mp3Encoder final : public Encoder {
  public:
   explicit Mp3Encoder(Buffer* buffer);
   ~Mp3Encoder() override = default;
