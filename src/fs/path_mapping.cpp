@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "decoders/decoder.h"
+#include "fs/dir_handle.h"
 
 namespace {
 
@@ -13,10 +14,6 @@ namespace {
 bool is_decodable(std::string extension) {
   return make_decoder(extension) != nullptr;
 }
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 }  // namespace
 
@@ -42,7 +39,7 @@ std::string find_source(const std::string& path) {
   const std::string directory = full.substr(0, slash);
   const std::string prefix = full.substr(slash + 1, dot - slash);
 
-  std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+  DirHandle dir(opendir(directory.c_str()));
   if (!dir) return full;
   while (const dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;

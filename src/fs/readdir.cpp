@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "fs/dir_handle.h"
 #include "fs/handlers.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
@@ -12,10 +13,6 @@
 namespace {
 
 constexpr size_t max_name_length = 255;
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 // Each entry carries its source's own lstat record, not the transcoded size.
 int list_entries(DIR* dir, const std::string& directory, void* buffer, fuse_fill_dir_t filler) {
@@ -37,7 +34,7 @@ int Handlers::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, of
                       struct fuse_file_info*) {
   Logging::Logger(Logging::INFO) << "readdir " << path;
   const std::string directory = to_source_path(path);
-  std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+  DirHandle dir(opendir(directory.c_str()));
   if (!dir) return -errno;
   return list_entries(dir.get(), directory, buffer, filler);
 }
