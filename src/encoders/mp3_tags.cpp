@@ -24,12 +24,8 @@ const id3_latin1_t* latin1(const char* text) {
   return reinterpret_cast<const id3_latin1_t*>(text);
 }
 
-// The first frame with this id, or a new attached one whose text encoding is UTF-8.
-id3_frame* find_or_attach(id3_tag* tag, const char* frame_id, bool* created = nullptr) {
-  if (id3_frame* existing = id3_tag_findframe(tag, frame_id, 0)) {
-    if (created) *created = false;
-    return existing;
-  }
+// A new frame attached after all others, its text encoding UTF-8; none when libid3tag refuses.
+id3_frame* attach_new(id3_tag* tag, const char* frame_id) {
   id3_frame* frame = id3_frame_new(frame_id);
   if (!frame) return nullptr;
   if (id3_tag_attachframe(tag, frame) != 0) {
@@ -37,8 +33,14 @@ id3_frame* find_or_attach(id3_tag* tag, const char* frame_id, bool* created = nu
     return nullptr;
   }
   id3_field_settextencoding(id3_frame_field(frame, 0), ID3_FIELD_TEXTENCODING_UTF_8);
-  if (created) *created = true;
   return frame;
+}
+
+// The first frame with this id, or a new attached one.
+id3_frame* find_or_attach(id3_tag* tag, const char* frame_id, bool* created = nullptr) {
+  id3_frame* existing = id3_tag_findframe(tag, frame_id, 0);
+  if (created) *created = existing == nullptr;
+  return existing ? existing : attach_new(tag, frame_id);
 }
 
 }  // namespace
@@ -99,13 +101,9 @@ void Mp3Encoder::add_picture(const char* mime_type, int picture_type, const char
   if (!usable()) return;
   // A negative length or missing bytes would make libid3tag read outside the caller's data.
   if (data_length < 0 || (data_length > 0 && !data)) return;
-  id3_frame* frame = id3_frame_new("APIC");
+  // Every picture gets a frame of its own, also for a picture type already present.
+  id3_frame* frame = attach_new(tag.get(), "APIC");
   if (!frame) return;
-  if (id3_tag_attachframe(tag.get(), frame) != 0) {
-    id3_frame_delete(frame);
-    return;
-  }
-  id3_field_settextencoding(id3_frame_field(frame, 0), ID3_FIELD_TEXTENCODING_UTF_8);
   id3_field_setlatin1(id3_frame_field(frame, 1), latin1(mime_type ? mime_type : ""));
   id3_field_setint(id3_frame_field(frame, 2), picture_type);
   id3_field_setbinarydata(id3_frame_field(frame, 4), data, static_cast<id3_length_t>(data_length));
