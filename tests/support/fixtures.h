@@ -14,7 +14,7 @@ namespace fixtures {
 struct AudioSpec {
   unsigned sample_rate = 44100;
   unsigned channels = 2;
-  unsigned bits_per_sample = 16;  // FLAC only; Ogg Vorbis is always float inside
+  unsigned bits_per_sample = 16;   // FLAC only; Ogg Vorbis is always float inside
   uint64_t total_samples = 44100;  // per channel
   double frequency = 440.0;        // channel c carries a sine at frequency * (c + 1)
   double amplitude = 0.5;          // of full scale
