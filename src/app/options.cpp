@@ -1,8 +1,12 @@
 #include "app/options.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <limits>
 
 #include "app/operations.h"
 #include "app/settings.h"
@@ -41,6 +45,16 @@ const fuse_opt option_table[] = {
     OLVEX_OPT("statcachesize=%u", statcachesize, 0),
     OLVEX_OPT("--vbr", vbr, 1),
     OLVEX_OPT("vbr", vbr, 1),
+    OLVEX_OPT("--attrcachesize=%u", attrcachesize, 0),
+    OLVEX_OPT("attrcachesize=%u", attrcachesize, 0),
+    OLVEX_OPT("--cachedir=%s", cachedir, 0),
+    OLVEX_OPT("cachedir=%s", cachedir, 0),
+    OLVEX_OPT("--id3v2_version=%d", id3v2_version, 0),
+    OLVEX_OPT("id3v2_version=%d", id3v2_version, 0),
+    OLVEX_OPT("--covers=%s", covers, 0),
+    OLVEX_OPT("covers=%s", covers, 0),
+    FUSE_OPT_KEY("--cachesize=", KEY_CACHESIZE),
+    FUSE_OPT_KEY("cachesize=", KEY_CACHESIZE),
     FUSE_OPT_KEY("-h", KEY_HELP),
     FUSE_OPT_KEY("--help", KEY_HELP),
     FUSE_OPT_KEY("-V", KEY_VERSION),
@@ -67,10 +81,47 @@ int handle_option(void*, const char* arg, int key, fuse_args* outargs) {
       fuse_main_real(outargs->argc, outargs->argv, &operations_table, sizeof(operations_table),
                      nullptr);
       std::exit(1);
+    case KEY_CACHESIZE: {
+      const char* value = std::strchr(arg, '=') + 1;
+      if (parse_byte_size(value, settings.cachesize)) return 0;
+      std::cerr << "Invalid cache size: " << value << std::endl;
+      return -1;
+    }
     case KEY_VERSION:
       print_version(std::cout);
       std::exit(0);
     default:
       return 1;
   }
+}
+
+bool parse_byte_size(const char* text, uint64_t& bytes) {
+  if (text == nullptr || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long number = std::strtoull(text, &end, 10);
+  if (errno != 0) return false;
+  int shift = 0;
+  switch (*end) {
+    case '\0':
+      break;
+    case 'K':
+    case 'k':
+      shift = 10;
+      break;
+    case 'M':
+    case 'm':
+      shift = 20;
+      break;
+    case 'G':
+    case 'g':
+      shift = 30;
+      break;
+    default:
+      return false;
+  }
+  if (*end != '\0' && end[1] != '\0') return false;
+  if (number > (std::numeric_limits<uint64_t>::max() >> shift)) return false;
+  bytes = uint64_t{number} << shift;
+  return true;
 }

@@ -32,4 +32,9 @@ void write_options_summary(std::ostream& out) {
   label(out, "quality") << settings.quality;
   label(out, "statcachesize") << settings.statcachesize;
   label(out, "vbr") << settings.vbr;
+  label(out, "attrcachesize") << settings.attrcachesize;
+  label(out, "cachedir") << text_or_empty(settings.cachedir);
+  label(out, "cachesize") << settings.cachesize;
+  label(out, "id3v2_version") << settings.id3v2_version;
+  label(out, "covers") << text_or_empty(settings.covers);
 }

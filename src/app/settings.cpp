@@ -15,6 +15,11 @@ const Settings default_settings = {
     5,                     // quality
     0,                     // statcachesize
     0,                     // vbr
+    50000,                 // attrcachesize
+    "",                    // cachedir
+    uint64_t{1} << 30,     // cachesize
+    4,                     // id3v2_version
+    "embedded",            // covers
 };
 
 Settings settings = default_settings;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // The one record of all options. Written by the option parser and debug mode
 // during start-up only; read without locks by every thread afterwards.
 struct Settings {
@@ -17,6 +19,13 @@ struct Settings {
   int quality;
   unsigned int statcachesize;
   int vbr;
+
+  // Options beyond the classic set; their defaults keep the classic behaviour.
+  unsigned int attrcachesize;  // transcoded files whose attributes are kept in memory; 0 off
+  const char* cachedir;        // "" for none: then nothing is kept on disk
+  uint64_t cachesize;          // bytes of stored outputs in cachedir
+  int id3v2_version;           // 4, or 3 for older devices
+  const char* covers;          // "embedded", "folder" or "none"
 };
 
 extern Settings settings;

@@ -57,7 +57,32 @@ General options:
     -V, --version          output version information and exit
 )usage";
 
+const std::string_view extended_option_help = R"usage(Cache options:
+    --attrcachesize=N, -oattrcachesize=N
+                           number of transcoded files whose attributes are
+                           remembered in memory; 50000 is the default and
+                           0 turns the cache off
+    --cachedir=DIR, -ocachedir=DIR
+                           keep what olvex learns (exact sizes, and the
+                           encoded files) in DIR, so that it survives a
+                           remount. DIR is created if missing
+    --cachesize=SIZE, -ocachesize=SIZE
+                           most bytes of encoded files kept in DIR, with an
+                           optional K, M or G suffix; 1G is the default
+
+Output options:
+    --id3v2_version=<3,4>, -oid3v2_version=<3,4>
+                           version of the ID3v2 tag: 4 (default), or 3 for
+                           devices that read only ID3v2.3
+    --covers=MODE, -ocovers=MODE
+                           cover pictures: embedded (default) copies the
+                           source's own; folder also takes cover.jpg and
+                           the like beside a source without one; none
+                           writes no pictures
+)usage";
+
 void print_usage(const char* program_name) {
   std::cout << "Usage: " << program_name << " [OPTION]... IN_DIR OUT_DIR" << std::endl;
   std::cout << option_help << std::endl;
+  std::cout << extended_option_help << std::endl;
 }

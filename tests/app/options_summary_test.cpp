@@ -33,7 +33,12 @@ TEST(OptionsSummary, DefaultsWithAlignedLabels) {
             "logfile:        \n"
             "quality:        5\n"
             "statcachesize:  0\n"
-            "vbr:            0");
+            "vbr:            0\n"
+            "attrcachesize:  50000\n"
+            "cachedir:       \n"
+            "cachesize:      1073741824\n"
+            "id3v2_version:  4\n"
+            "covers:         embedded");
 }
 
 TEST(OptionsSummary, ShowsChangedValues) {

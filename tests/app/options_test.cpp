@@ -80,6 +80,8 @@ TEST_F(ParseOptions, IntegerSettings) {
       {{"-o", "log_stderr"}, &Settings::log_stderr, 1},
       {{"--log_syslog"}, &Settings::log_syslog, 1},
       {{"-o", "log_syslog"}, &Settings::log_syslog, 1},
+      {{"--id3v2_version=3"}, &Settings::id3v2_version, 3},
+      {{"-o", "id3v2_version=3"}, &Settings::id3v2_version, 3},
   };
   for (const auto& c : cases) {
     settings = default_settings;
@@ -96,6 +98,49 @@ TEST_F(ParseOptions, CommaListSetsSeveral) {
   EXPECT_EQ(settings.statcachesize, 500u);
   EXPECT_FLOAT_EQ(settings.gainref, 92.5f);
   EXPECT_TRUE(passed_on.empty());
+}
+
+TEST_F(ParseOptions, CacheSettings) {
+  ASSERT_EQ(parse({"--attrcachesize=0", "-o", "cachedir=/var/cache/olvex,cachesize=512M"}), 0);
+  EXPECT_EQ(settings.attrcachesize, 0u);
+  EXPECT_STREQ(settings.cachedir, "/var/cache/olvex");
+  EXPECT_EQ(settings.cachesize, uint64_t{512} << 20);
+  std::free(const_cast<char*>(settings.cachedir));
+  settings.cachedir = default_settings.cachedir;
+  ASSERT_EQ(parse({"--cachesize=2G", "-o", "covers=folder"}), 0);
+  EXPECT_EQ(settings.cachesize, uint64_t{2} << 30);
+  EXPECT_STREQ(settings.covers, "folder");
+  std::free(const_cast<char*>(settings.covers));
+  settings.covers = default_settings.covers;
+  EXPECT_TRUE(passed_on.empty());
+}
+
+TEST(ByteSize, SuffixesArePowersOf1024AndJunkIsRefused) {
+  const struct {
+    const char* text;
+    bool ok;
+    uint64_t bytes;
+  } cases[] = {
+      {"0", true, 0},
+      {"1048576", true, 1048576},
+      {"512K", true, 512 << 10},
+      {"100m", true, uint64_t{100} << 20},
+      {"1G", true, uint64_t{1} << 30},
+      {"17179869183G", true, uint64_t{17179869183} << 30},
+      {"17179869184G", false, 0},  // past 64 bits
+      {"99999999999999999999", false, 0},
+      {"", false, 0},
+      {"-1", false, 0},
+      {" 1", false, 0},
+      {"1T", false, 0},
+      {"1KB", false, 0},
+      {"G", false, 0},
+  };
+  for (const auto& c : cases) {
+    uint64_t bytes = 7;
+    EXPECT_EQ(parse_byte_size(c.text, bytes), c.ok) << c.text;
+    EXPECT_EQ(bytes, c.ok ? c.bytes : 7) << c.text;
+  }
 }
 
 TEST_F(ParseOptions, TextSettingsAreStoredUnchanged) {
@@ -132,8 +177,9 @@ TEST_F(ParseOptions, UnknownOptionsGoToFuseUnchanged) {
 }
 
 TEST_F(ParseOptions, UnconvertibleParameterFails) {
-  for (const Args& args : {Args{"--quality=abc"}, Args{"-o", "bitrate=fast"},
-                           Args{"--statcachesize=x"}, Args{"--gainref=loud"}}) {
+  for (const Args& args :
+       {Args{"--quality=abc"}, Args{"-o", "bitrate=fast"}, Args{"--statcachesize=x"},
+        Args{"--gainref=loud"}, Args{"--cachesize=lots"}, Args{"-o", "cachesize=1T"}}) {
     EXPECT_NE(parse(args), 0) << args.back();
   }
 }
@@ -156,7 +202,8 @@ TEST(HelpOption, PrintsUsageThenFuseOptionsAndExitsOne) {
     const ProgramRun run = run_program(OLVEX_BINARY, args);
     EXPECT_EQ(run.exit_status, 1) << args[0];
     EXPECT_EQ(run.out, "Usage: " OLVEX_BINARY " [OPTION]... IN_DIR OUT_DIR\n" +
-                           std::string(option_help) + "\n")
+                           std::string(option_help) + "\n" + std::string(extended_option_help) +
+                           "\n")
         << args[0];
     // The FUSE library lists its own options, without a usage line of its own.
     EXPECT_NE(run.err.find("FUSE options:"), std::string::npos) << run.err;
