@@ -1,0 +1,29 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+
+// What a cheap lstat tells about a source: while all of it is unchanged, whatever was
+// derived from the file's content still holds. The times carry their nanoseconds so that a
+// rewrite within the same second is still seen.
+struct SourceIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t mtime_sec = 0;
+  int64_t mtime_nsec = 0;
+  int64_t ctime_sec = 0;
+  int64_t ctime_nsec = 0;
+
+  static SourceIdentity of(const struct stat& st) {
+    return {static_cast<uint64_t>(st.st_dev),
+            static_cast<uint64_t>(st.st_ino),
+            static_cast<int64_t>(st.st_size),
+            static_cast<int64_t>(st.st_mtim.tv_sec),
+            st.st_mtim.tv_nsec,
+            static_cast<int64_t>(st.st_ctim.tv_sec),
+            st.st_ctim.tv_nsec};
+  }
+  bool operator==(const SourceIdentity&) const = default;
+};
