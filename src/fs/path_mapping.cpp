@@ -1,12 +1,8 @@
 #include "fs/path_mapping.h"
 
-#include <dirent.h>
-
-#include <memory>
-
 #include "app/settings.h"
+#include "cache/dir_index.h"
 #include "decoders/decoder.h"
-#include "fs/dir_handle.h"
 
 namespace {
 
@@ -14,6 +10,10 @@ namespace {
 bool is_decodable(std::string extension) {
   return make_decoder(extension) != nullptr;
 }
+
+// A few hundred thousand names of a large library take a few tens of MB at most.
+constexpr size_t kIndexedNames = 200000;
+DirIndex directory_index(kIndexedNames, is_decodable);
 
 }  // namespace
 
@@ -39,14 +39,6 @@ std::string find_source(const std::string& path) {
   const std::string directory = full.substr(0, slash);
   const std::string prefix = full.substr(slash + 1, dot - slash);
 
-  DirHandle dir(opendir(directory.c_str()));
-  if (!dir) return full;
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    const size_t entry_dot = name.rfind('.');
-    if (entry_dot == std::string::npos) continue;
-    if (is_decodable(name.substr(entry_dot + 1))) return directory + "/" + name;
-  }
-  return full;
+  const std::string name = directory_index.find(directory, prefix);
+  return name.empty() ? full : directory + "/" + name;
 }

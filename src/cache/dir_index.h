@@ -1,0 +1,55 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+// For each source directory, which entry a transcoded name stands for: the first entry in
+// directory order that begins with the name's stem and a dot and whose extension a decoder
+// takes. Built by one scan on first use and rebuilt when the directory changes, so a lookup
+// costs a stat of the directory and a hash lookup however large the directory is. The least
+// recently used directories are dropped once the names held pass a bound.
+class DirIndex {
+ public:
+  // is_decodable answers for a file name's extension (without the dot).
+  DirIndex(size_t max_names, std::function<bool(const std::string&)> is_decodable);
+
+  // The entry name that stands for prefix (a stem with its trailing dot) in directory, or
+  // empty when none does or the directory cannot be read.
+  std::string find(const std::string& directory, const std::string& prefix);
+
+  size_t directories() const;
+  size_t names() const;
+
+ private:
+  struct Listing {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec mtime = {};
+    timespec ctime = {};
+    std::unordered_map<std::string, std::string> by_prefix;
+  };
+  struct Slot {
+    std::shared_ptr<const Listing> listing;
+    std::list<std::string>::iterator age;  // position in recency, newest first
+  };
+
+  std::shared_ptr<const Listing> scan(const std::string& directory, const struct stat& before);
+  void keep(const std::string& directory, std::shared_ptr<const Listing> listing);
+  void drop_oldest();
+  static size_t weight(const Listing& listing);
+
+  const size_t max_names;
+  const std::function<bool(const std::string&)> is_decodable;
+  mutable std::mutex mutex;
+  std::unordered_map<std::string, Slot> slots;
+  std::list<std::string> recency;
+  size_t held_names = 0;
+};
