@@ -18,6 +18,10 @@ uint64_t predict_size(int frames, int samples_per_frame, int bitrate_kbps, int s
          allowance;
 }
 
+uint64_t output_size(uint64_t known_size, uint64_t id3v2_size, uint64_t predicted) {
+  return known_size < id3v2_size + kId3v1Bytes ? predicted : known_size;
+}
+
 uint64_t length_millis(uint64_t total_samples, uint64_t sample_rate) {
   // Split so that total_samples * 1000 cannot overflow.
   return total_samples / sample_rate * 1000 + total_samples % sample_rate * 1000 / sample_rate;

@@ -17,6 +17,12 @@ int32_t scale_to_32_bits(int32_t sample, int bits_per_sample);
 uint64_t predict_size(int frames, int samples_per_frame, int bitrate_kbps, int samplerate,
                       uint64_t id3v2_size, bool vbr);
 
+constexpr uint64_t kId3v1Bytes = 128;
+
+// The size of a file whose ID3v2 tag takes id3v2_size bytes: a remembered size, unless it is
+// too small to hold both tags and so cannot be this file's; then the prediction.
+uint64_t output_size(uint64_t known_size, uint64_t id3v2_size, uint64_t predicted);
+
 // Duration in whole milliseconds; sample_rate must be positive.
 uint64_t length_millis(uint64_t total_samples, uint64_t sample_rate);
 

@@ -3,45 +3,22 @@
 #include <string>
 
 #include "app/settings.h"
-#include "encoders/lame_messages.h"
+#include "encoders/lame_setup.h"
 #include "encoders/mp3_arithmetic.h"
 #include "logging/logger.h"
+#include "transcode/buffer.h"
 
 Mp3Encoder::Mp3Encoder(Buffer* buffer) : buffer(buffer) {
-  tag.reset(id3_tag_new());
   Logging::Logger(Logging::DEBUG) << "LAME ready to initialize.";
   lame_handle.reset(lame_init());
   if (!usable()) return;
 
   add_text_tag(Software, "OLVEX");
-
-  lame_global_flags* gfp = lame_handle.get();
-  if (settings.vbr) {
-    lame_set_VBR(gfp, vbr_rh);  // value 1 of LAME's mode enumeration
-    lame_set_VBR_q(gfp, settings.quality);
-    lame_set_VBR_max_bitrate_kbps(gfp, settings.bitrate);
-  } else {
-    lame_set_quality(gfp, settings.quality);
-    lame_set_brate(gfp, settings.bitrate);
-  }
-  // The information frame is only worth its placeholder when the bitrate varies.
-  lame_set_bWriteVbrTag(gfp, settings.vbr ? 1 : 0);
-
-  route_lame_messages(gfp);
+  configure_lame(lame_handle.get());
 }
 
 int Mp3Encoder::begin_stream(uint64_t total_samples, int sample_rate, int channels) {
-  if (!usable()) return -1;
-  // The length tag divides by the rate; a stream without one cannot be encoded anyway.
-  if (sample_rate <= 0) {
-    Logging::Logger(Logging::ERROR) << "Invalid sample rate " << sample_rate << ".";
-    return -1;
-  }
-  // LAME ignores other counts and stays at two, which would read a channel that is not there.
-  if (channels < 1 || channels > 2) {
-    Logging::Logger(Logging::ERROR) << "Unsupported channel count " << channels << ".";
-    return -1;
-  }
+  if (!usable() || !stream_format_usable(sample_rate, channels)) return -1;
   lame_global_flags* gfp = lame_handle.get();
   lame_set_num_samples(gfp, total_samples);
   lame_set_in_samplerate(gfp, sample_rate);
@@ -54,8 +31,25 @@ int Mp3Encoder::begin_stream(uint64_t total_samples, int sample_rate, int channe
   }
   Logging::Logger(Logging::DEBUG) << "LAME initialized.";
 
-  const std::string length = std::to_string(length_millis(total_samples, sample_rate));
-  add_text_tag(Length, length.c_str());
+  add_text_tag(Length, length_text(total_samples, sample_rate).c_str());
+  return 0;
+}
+
+void Mp3Encoder::add_text_tag(int kind, const char* value) {
+  if (usable()) tags.add_text_tag(kind, value);
+}
+
+void Mp3Encoder::add_picture(const char* mime_type, int picture_type, const char* description,
+                             const uint8_t* data, int data_length) {
+  if (usable()) tags.add_picture(mime_type, picture_type, description, data, data_length);
+}
+
+int Mp3Encoder::emit_tags(uint64_t known_size) {
+  if (!usable() || !buffer) return -1;
+  id3v2_size = tags.id3v2_size();
+  buffer->append(tags.render_id3v2(id3v2_size), true);
+  buffer->set_tail(tags.render_id3v1(),
+                   output_size(known_size, id3v2_size, predicted_size()) - kId3v1Bytes);
   return 0;
 }
 

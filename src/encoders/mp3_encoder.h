@@ -1,14 +1,14 @@
 #pragma once
 
-#include <id3tag.h>
 #include <lame/lame.h>
 
 #include <memory>
 
 #include "encoders/encoder.h"
+#include "encoders/id3_tag_builder.h"
 
 // Encodes to MP3 with LAME and tags with libid3tag. Set-up lives in
-// mp3_encoder.cpp, the tags in mp3_tags.cpp, the audio in mp3_audio.cpp.
+// mp3_encoder.cpp, the tags in id3_tag_builder.cpp, the audio in mp3_audio.cpp.
 class Mp3Encoder final : public Encoder {
  public:
   explicit Mp3Encoder(Buffer* buffer);
@@ -28,22 +28,15 @@ class Mp3Encoder final : public Encoder {
   bool wants_whole_file() override;
 
   // False when lame_init or id3_tag_new failed; every operation then fails or does nothing.
-  bool usable() const { return lame_handle && tag; }
+  bool usable() const { return lame_handle && tags.usable(); }
 
  private:
   struct LameCloser {
     void operator()(lame_global_flags* gfp) const { lame_close(gfp); }
   };
-  struct TagDeleter {
-    void operator()(id3_tag* t) const { id3_tag_delete(t); }
-  };
-
-  void add_frame_text(const char* frame_id, const char* value);
-  void compose_number_text(const char* frame_id, bool is_total, const char* value);
-
-  // Released in reverse order: the tag before the LAME state.
+  // Released in reverse order: the tags before the LAME state.
   std::unique_ptr<lame_global_flags, LameCloser> lame_handle;
-  std::unique_ptr<id3_tag, TagDeleter> tag;
+  Id3TagBuilder tags;
   uint64_t id3v2_size = 0;
   Buffer* buffer;  // not owned; absent for start-up's test encoder
 };

@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "logging/logger.h"
 #include "transcode/stats_cache.h"
+#include "transcode/tag_stage.h"
 
 namespace {
 
@@ -48,19 +49,7 @@ bool Transcoder::initialize() {
   encoder = create_encoder(&buffer);
   if (!encoder) return fail_with_eio();
 
-  if (decoder->read_tags(encoder.get()) == -1) {
-    Logging::Logger(Logging::ERROR) << "Error processing metadata.";
-    return fail_with_eio();
-  }
-  Logging::Logger(Logging::DEBUG) << "Metadata processing finished.";
-
-  uint64_t known_size = 0;
-  stats_cache.get_size(source_path, decoder->source_mtime(), known_size);
-
-  if (encoder->emit_tags(known_size) == -1) {
-    Logging::Logger(Logging::ERROR) << "Error rendering tag in Encoder.";
-    return fail_with_eio();
-  }
+  if (!fix_tags_and_size(*decoder, *encoder, source_path)) return fail_with_eio();
   Logging::Logger(Logging::DEBUG) << "Tag written to Buffer.";
   return true;
 }

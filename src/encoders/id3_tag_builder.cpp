@@ -1,10 +1,11 @@
+#include "encoders/id3_tag_builder.h"
+
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "encoders/id3_frame_ids.h"
-#include "encoders/mp3_encoder.h"
-#include "transcode/buffer.h"
+#include "encoders/mp3_arithmetic.h"
+#include "encoders/tag_kind.h"
 
 namespace {
 
@@ -18,7 +19,6 @@ using Owned = std::unique_ptr<T, FreeDeleter>;
 constexpr int kCompressionOption = 0x0002;
 constexpr int kId3v1Option = 0x0100;
 constexpr int kPaddingBytes = 12;
-constexpr uint64_t kId3v1Size = 128;
 
 const id3_latin1_t* latin1(const char* text) {
   return reinterpret_cast<const id3_latin1_t*>(text);
@@ -45,7 +45,9 @@ id3_frame* find_or_attach(id3_tag* tag, const char* frame_id, bool* created = nu
 
 }  // namespace
 
-void Mp3Encoder::add_text_tag(int kind, const char* value) {
+Id3TagBuilder::Id3TagBuilder(bool measure_only) : tag(id3_tag_new()), measure_only(measure_only) {}
+
+void Id3TagBuilder::add_text_tag(int kind, const char* value) {
   if (!value || !usable()) return;
   if (auto it = id3_frame_ids.find(kind); it != id3_frame_ids.end()) {
     add_frame_text(it->second.c_str(), value);
@@ -66,7 +68,7 @@ void Mp3Encoder::add_text_tag(int kind, const char* value) {
 }
 
 // Repeated values of one kind become further strings of the same frame.
-void Mp3Encoder::add_frame_text(const char* frame_id, const char* value) {
+void Id3TagBuilder::add_frame_text(const char* frame_id, const char* value) {
   id3_frame* frame = find_or_attach(tag.get(), frame_id);
   if (!frame) return;
   Owned<id3_ucs4_t> text(id3_utf8_ucs4duplicate(reinterpret_cast<const id3_utf8_t*>(value)));
@@ -76,7 +78,7 @@ void Mp3Encoder::add_frame_text(const char* frame_id, const char* value) {
 
 // Number and total meet in one "N/T" text whichever arrives first. These texts are
 // taken byte by byte as Latin-1.
-void Mp3Encoder::compose_number_text(const char* frame_id, bool is_total, const char* value) {
+void Id3TagBuilder::compose_number_text(const char* frame_id, bool is_total, const char* value) {
   bool created = false;
   id3_frame* frame = find_or_attach(tag.get(), frame_id, &created);
   if (!frame) return;
@@ -96,8 +98,8 @@ void Mp3Encoder::compose_number_text(const char* frame_id, bool is_total, const 
   id3_field_setstrings(strings, 1, list);
 }
 
-void Mp3Encoder::add_picture(const char* mime_type, int picture_type, const char* description,
-                             const uint8_t* data, int data_length) {
+void Id3TagBuilder::add_picture(const char* mime_type, int picture_type, const char* description,
+                                const uint8_t* data, int data_length) {
   if (!usable()) return;
   // A negative length or missing bytes would make libid3tag read outside the caller's data.
   if (data_length < 0 || (data_length > 0 && !data)) return;
@@ -106,31 +108,39 @@ void Mp3Encoder::add_picture(const char* mime_type, int picture_type, const char
   if (!frame) return;
   id3_field_setlatin1(id3_frame_field(frame, 1), latin1(mime_type ? mime_type : ""));
   id3_field_setint(id3_frame_field(frame, 2), picture_type);
-  id3_field_setbinarydata(id3_frame_field(frame, 4), data, static_cast<id3_length_t>(data_length));
+  if (measure_only) {
+    omitted_picture_bytes += static_cast<uint64_t>(data_length);
+  } else {
+    id3_field_setbinarydata(id3_frame_field(frame, 4), data,
+                            static_cast<id3_length_t>(data_length));
+  }
   if (!description) return;
   Owned<id3_ucs4_t> text(id3_utf8_ucs4duplicate(reinterpret_cast<const id3_utf8_t*>(description)));
   if (text) id3_field_setstring(id3_frame_field(frame, 3), text.get());
 }
 
-int Mp3Encoder::emit_tags(uint64_t known_size) {
-  if (!usable() || !buffer) return -1;
+uint64_t Id3TagBuilder::id3v2_size() {
+  if (!usable()) return 0;
   id3_tag* t = tag.get();
   id3_tag_options(t, kCompressionOption, 0);
   const id3_length_t unpadded = id3_tag_render(t, nullptr);
   id3_tag_setlength(t, unpadded + kPaddingBytes);
-  id3v2_size = id3_tag_render(t, nullptr);
+  // Measuring renders nothing, so no checksum is computed and no picture is copied.
+  return id3_tag_render(t, nullptr) + omitted_picture_bytes;
+}
 
-  std::vector<uint8_t> id3v2(id3v2_size, 0);
-  id3_tag_render(t, id3v2.data());
-  buffer->append(id3v2, true);
+std::vector<uint8_t> Id3TagBuilder::render_id3v2(uint64_t size) {
+  std::vector<uint8_t> bytes(size, 0);
+  if (usable() && !measure_only) id3_tag_render(tag.get(), bytes.data());
+  return bytes;
+}
 
-  id3_tag_options(t, kId3v1Option, ~0);
-  std::vector<uint8_t> id3v1(kId3v1Size, 0);
-  id3_tag_render(t, id3v1.data());  // when nothing is written the tail stays zero bytes
-
-  // A remembered size too small to hold both tags cannot be this file's; predict instead.
-  uint64_t size = known_size;
-  if (size < id3v2_size + kId3v1Size) size = predicted_size();
-  buffer->set_tail(id3v1, size - kId3v1Size);
-  return 0;
+std::vector<uint8_t> Id3TagBuilder::render_id3v1() {
+  std::vector<uint8_t> bytes(kId3v1Bytes, 0);
+  if (!usable()) return bytes;
+  id3_tag_options(tag.get(), kId3v1Option, ~0);
+  id3_tag_render(tag.get(), bytes.data());  // when nothing is written the bytes stay zero
+  // Later ID3v2 renderings must not come out as ID3v1.
+  id3_tag_options(tag.get(), kId3v1Option, 0);
+  return bytes;
 }

@@ -1,0 +1,32 @@
+#include "transcode/output_size.h"
+
+#include <cerrno>
+
+#include "app/settings.h"
+#include "decoders/decoder.h"
+#include "encoders/mp3_size_probe.h"
+#include "transcode/tag_stage.h"
+
+namespace {
+
+bool fail_with_eio() {
+  errno = EIO;
+  return false;
+}
+
+}  // namespace
+
+bool measure_output_size(const std::string& source_path, uint64_t& size) {
+  // Only MP3 can be measured; start-up refuses every other output type.
+  if (std::string(settings.desttype) != "mp3") return fail_with_eio();
+  const size_t dot = source_path.rfind('.');
+  if (dot == std::string::npos) return fail_with_eio();
+  std::string extension = source_path.substr(dot + 1);
+  std::unique_ptr<Decoder> decoder = make_decoder(extension);
+  if (!decoder || decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
+
+  Mp3SizeProbe probe;
+  if (!fix_tags_and_size(*decoder, probe, source_path)) return fail_with_eio();
+  size = probe.output_size();
+  return true;
+}
