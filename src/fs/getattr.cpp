@@ -2,20 +2,44 @@
 
 #include <cerrno>
 
+#include "app/settings.h"
+#include "cache/attr_cache.h"
+#include "cache/source_identity.h"
 #include "fs/failure.h"
 #include "fs/handlers.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
+#include "transcode/output_size.h"
 #include "transcode/transcoder.h"
 
 namespace {
 
+// The size as an opened file would announce it, built the way an open builds it.
+bool size_from_transcoder(const std::string& source, uint64_t& size) {
+  Transcoder transcoder(source);
+  if (!transcoder.initialize()) return false;
+  size = transcoder.output().total_size();
+  return true;
+}
+
+// Remembered while the source is unchanged; worked out from its metadata otherwise.
+bool remembered_or_measured_size(const std::string& source, const struct stat& record,
+                                 uint64_t& size) {
+  const SourceIdentity identity = SourceIdentity::of(record);
+  if (attr_cache.find(source, identity, size)) return true;
+  if (!measure_output_size(source, size)) return false;
+  attr_cache.put(source, identity, size);
+  return true;
+}
+
 // Only the size and block count differ from the source's own attributes.
 int transcoded_attributes(const std::string& source, struct stat* record) {
-  Transcoder transcoder(source);
+  uint64_t size = 0;
   errno = 0;
-  if (!transcoder.initialize()) return failure_result();
-  const uint64_t size = transcoder.output().total_size();
+  const bool known = settings.attrcachesize == 0
+                         ? size_from_transcoder(source, size)
+                         : remembered_or_measured_size(source, *record, size);
+  if (!known) return failure_result();
   record->st_size = static_cast<off_t>(size);
   record->st_blocks = static_cast<blkcnt_t>((size + 511) / 512);
   return 0;
@@ -26,7 +50,8 @@ int transcoded_attributes(const std::string& source, struct stat* record) {
 int Handlers::getattr(const char* path, struct stat* record) {
   Logging::Logger(Logging::INFO) << "getattr " << path;
   if (lstat(to_source_path(path).c_str(), record) == 0) return 0;
-  if (lstat(find_source(path).c_str(), record) != 0) return -errno;
+  const std::string source = find_source(path);
+  if (lstat(source.c_str(), record) != 0) return -errno;
   if (!S_ISREG(record->st_mode)) return 0;
-  return transcoded_attributes(find_source(path), record);
+  return transcoded_attributes(source, record);
 }

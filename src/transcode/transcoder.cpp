@@ -1,9 +1,12 @@
 #include "transcode/transcoder.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <limits>
 
 #include "app/settings.h"
+#include "cache/attr_cache.h"
 #include "logging/logger.h"
 #include "transcode/stats_cache.h"
 #include "transcode/tag_stage.h"
@@ -35,6 +38,9 @@ std::unique_ptr<Encoder> Transcoder::create_encoder(Buffer* target) {
 }
 
 bool Transcoder::initialize() {
+  // Taken before the source is read, so a change made while it is read shows as a new identity.
+  struct stat st;
+  if (lstat(source_path.c_str(), &st) == 0) source_identity = SourceIdentity::of(st);
   const auto dot = source_path.rfind('.');
   if (dot != std::string::npos) {
     std::string extension = source_path.substr(dot + 1);
@@ -113,6 +119,10 @@ bool Transcoder::finish() {
   // Called with the Transcoder lock held: the cache lock always comes second.
   if (settings.statcachesize != 0 && buffer.total_size() != 0) {
     stats_cache.put_size(source_path, buffer.total_size(), mtime);
+  }
+  // A later stat reports what this file turned out to be, as the stats cache makes it do.
+  if (source_identity && buffer.total_size() != 0) {
+    attr_cache.put(source_path, *source_identity, buffer.total_size());
   }
   return true;
 }

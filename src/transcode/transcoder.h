@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "cache/source_identity.h"
 #include "decoders/decoder.h"
 #include "encoders/encoder.h"
 #include "fs/reader.h"
@@ -35,6 +37,7 @@ class Transcoder : public Reader {
   // The buffer comes first so the encoder, which writes into it, is destroyed before it.
   Buffer buffer;
   std::string source_path;
+  std::optional<SourceIdentity> source_identity;
   std::unique_ptr<Encoder> encoder;
   std::unique_ptr<Decoder> decoder;
   std::mutex mutex;

@@ -233,6 +233,29 @@ class FileLimit {
   rlimit saved{};
 };
 
+// Adds to a sanitizer's options for the daemons started in its scope.
+class ExtraSanitizerOptions {
+ public:
+  ExtraSanitizerOptions(const char* variable, const std::string& extra) : variable(variable) {
+    const char* current = getenv(variable);
+    had_value = current != nullptr;
+    if (had_value) saved = current;
+    setenv(variable, (saved + ":" + extra).c_str(), 1);
+  }
+  ~ExtraSanitizerOptions() {
+    if (had_value) {
+      setenv(variable, saved.c_str(), 1);
+    } else {
+      unsetenv(variable);
+    }
+  }
+
+ private:
+  const char* variable;
+  std::string saved;
+  bool had_value = false;
+};
+
 TEST_F(Faults, RunningOutOfDescriptorsFailsOpensAndRecovers) {
   {
     // The daemon inherits the limit at spawn; this process gets its own back at once.
@@ -266,14 +289,9 @@ TEST_F(Faults, RunningOutOfDescriptorsFailsOpensAndRecovers) {
 // their readers are reclaimed by the process exit, by design. The leak check is
 // off for this one daemon so that its exit status speaks of crashes only.
 TEST_F(Faults, UnmountWhileReadsAreInFlightEndsTheProcessCleanly) {
-  const char* saved = getenv("ASAN_OPTIONS");
-  const std::string restore = saved ? saved : "";
-  setenv("ASAN_OPTIONS", (restore + ":detect_leaks=0").c_str(), 1);
-  start();
-  if (saved) {
-    setenv("ASAN_OPTIONS", restore.c_str(), 1);
-  } else {
-    unsetenv("ASAN_OPTIONS");
+  {
+    ExtraSanitizerOptions no_leak_check("ASAN_OPTIONS", "detect_leaks=0");
+    start();
   }
   std::atomic<int> started{0};
   std::vector<std::thread> readers;
