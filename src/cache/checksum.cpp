@@ -31,6 +31,7 @@ void Checksum::mix(uint64_t word) {
 }
 
 void Checksum::update(const uint8_t* data, size_t size) {
+  if (size == 0) return;  // data may then be null, which memcpy must not see
   length += size;
   if (partial_size > 0) {
     size_t take = std::min(size, sizeof partial - partial_size);

@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "cache/cache_directory.h"
@@ -18,6 +19,8 @@
 namespace {
 
 std::atomic<uint64_t> temp_counter{0};
+
+constexpr int64_t kSettledSeconds = 2;
 
 // A name no other process or thread uses at the same time.
 std::string temp_name() {
@@ -130,7 +133,12 @@ UniqueFd OutputStore::open_output(const std::string& source_path, const SourceId
       drop(source_path, fingerprint, record.file, st.st_ino);
       return {};
     }
-    mark_verified(record.file, state);
+    // A change within the file system's timestamp granularity of the check would leave
+    // the file's identity as it is now, so only a file settled for a while is trusted
+    // from memory; a fresh one is checked again at each use until then.
+    if (st.st_ctim.tv_sec + kSettledSeconds <= std::time(nullptr)) {
+      mark_verified(record.file, state);
+    }
   }
   database.touch_output(source_path, fingerprint, record.file);
   size = record.size;
@@ -151,7 +159,8 @@ bool OutputStore::store(const std::string& source_path, const SourceIdentity& id
   std::string failure;
   TempFile temp_file(temp);
   bool ok = write_output(temp, size, fill, record.checksum, failure);
-  if (ok && !(make_directory(folder) && rename(temp.c_str(), final_path.c_str()) == 0)) {
+  if (ok && !(make_directory(dir + "/" + cache_layout::kOutputsDir) && make_directory(folder) &&
+              rename(temp.c_str(), final_path.c_str()) == 0)) {
     failure = std::strerror(errno);
     ok = false;
   }
@@ -173,14 +182,13 @@ bool OutputStore::store(const std::string& source_path, const SourceIdentity& id
     forget(file);
     unlink((dir + "/" + file).c_str());
   }
-  if (inode != 0) mark_verified(record.file, {SourceIdentity::of(st), record.checksum});
   return true;
 }
 
 // Copies the output into a new file at temp, summing it on the way.
 bool OutputStore::write_output(const std::string& temp, uint64_t size, const Fill& fill,
                                uint64_t& checksum, std::string& failure) {
-  // The folder may have gone with a cache directory emptied by hand.
+  // The folders may have gone with a cache directory emptied by hand.
   make_directory(dir + "/" + cache_layout::kTempDir);
   UniqueFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (!fd) {
