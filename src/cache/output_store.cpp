@@ -1,6 +1,8 @@
 #include "cache/output_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,12 +10,14 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
 #include "cache/cache_directory.h"
 #include "cache/checksum.h"
+#include "fs/dir_handle.h"
 #include "logging/logger.h"
 
 namespace {
@@ -73,10 +77,27 @@ class TempFile {
   std::string path;
 };
 
+// Temporary names begin with the writer's process id; a writer that is gone will never
+// finish its file. Another live process's files are left alone.
+void remove_abandoned_temp_files(const std::string& temp_dir) {
+  DirHandle handle(opendir(temp_dir.c_str()));
+  if (!handle) return;
+  while (const dirent* entry = readdir(handle.get())) {
+    char* end = nullptr;
+    long pid = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '-' || pid <= 0) continue;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      unlink((temp_dir + "/" + entry->d_name).c_str());
+    }
+  }
+}
+
 }  // namespace
 
 OutputStore::OutputStore(CacheDatabase& database, std::string dir, uint64_t capacity)
-    : database(database), dir(std::move(dir)), capacity(capacity) {}
+    : database(database), dir(std::move(dir)), capacity(capacity) {
+  remove_abandoned_temp_files(this->dir + "/" + cache_layout::kTempDir);
+}
 
 std::string OutputStore::file_name(const std::string& source_path, const SourceIdentity& id,
                                    const std::string& fingerprint) {

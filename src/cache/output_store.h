@@ -20,6 +20,7 @@ class OutputStore {
   // Outputs are written and verified in pieces of this size.
   static constexpr size_t kChunkSize = 256 * 1024;
 
+  // Removes temporary files that processes which no longer run left behind.
   OutputStore(CacheDatabase& database, std::string dir, uint64_t capacity);
 
   // A read-only descriptor of the stored output for this source and fingerprint, and its

@@ -353,6 +353,21 @@ TEST(OutputStore, ConcurrentStoresAndOpensServeTheirOwnBytes) {
   EXPECT_LE(cache.database->total_output_bytes(), 200000u);
 }
 
+TEST(OutputStore, TemporaryFilesOfEndedProcessesAreRemoved) {
+  StoreFixture cache;
+  // Process ids never reach 2^31, so the first writer cannot be running.
+  const std::string gone = cache.dir / "tmp/2147483647-5-0.part";
+  const std::string running = cache.dir / ("tmp/" + std::to_string(getpid()) + "-5-0.part");
+  const std::string stranger = cache.dir / "tmp/notes.txt";
+  for (const std::string& path : {gone, running, stranger}) {
+    ASSERT_TRUE(fixtures::write_file(path, {1}));
+  }
+  cache.reopen();
+  EXPECT_FALSE(std::filesystem::exists(gone));
+  EXPECT_TRUE(std::filesystem::exists(running));
+  EXPECT_TRUE(std::filesystem::exists(stranger));
+}
+
 TEST(OutputStore, FileNamesDifferPerKey) {
   const std::string base = OutputStore::file_name("/a", identity(1), kPrint);
   EXPECT_EQ(OutputStore::file_name("/a", identity(1), kPrint), base);
