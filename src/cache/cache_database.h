@@ -32,6 +32,8 @@ class CacheDatabase {
 
   // Creates dir if needed and opens or creates its index. nullptr with error set to
   // one line naming dir when the directory cannot be used.
+  // A connection must not cross a fork (SQLite's file locks belong to a process): a
+  // program that daemonizes checks with one object before and opens its own after.
   static std::unique_ptr<CacheDatabase> open(const std::string& dir, std::string& error);
   ~CacheDatabase();
   CacheDatabase(const CacheDatabase&) = delete;

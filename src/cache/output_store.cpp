@@ -132,8 +132,9 @@ UniqueFd OutputStore::open_output(const std::string& source_path, const SourceId
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!fd || fstat(fd.get(), &st) != 0) {
+    const int error = errno;
     Logging::Logger(Logging::ERROR) << "Stored output " << path << " of " << source_path
-                                    << " cannot be opened: " << std::strerror(errno) << ".";
+                                    << " cannot be opened: " << std::strerror(error) << ".";
     drop(source_path, fingerprint, record.file, 0);
     return {};
   }
