@@ -1,5 +1,4 @@
-"""Listings through olvex against the bare passthrough of the same tree: the
-calls `ls -l` makes, timed in this process.
+"""`ls -l` through olvex against the bare passthrough of the same tree.
 
 Every first listing is on a fresh mount, so that neither the kernel nor the
 process remembers anything; each figure is the median over RUNS mounts.
@@ -9,7 +8,7 @@ import statistics
 import time
 
 from mounts import olvex, passthrough
-from probes import ATTRIBUTE_TIMEOUT, list_long, wall
+from probes import ATTRIBUTE_TIMEOUT, ls_l, wall
 
 
 def listings(mounter, command, library, directory, runs, repeat=False):
@@ -19,10 +18,10 @@ def listings(mounter, command, library, directory, runs, repeat=False):
     for _ in range(runs):
         with mounter.mount(command, library) as (point, _):
             path = os.path.join(point, directory)
-            first.append(wall(lambda: list_long(path)))
+            first.append(wall(lambda: ls_l(path)))
             if repeat:
                 time.sleep(ATTRIBUTE_TIMEOUT)
-                again.append(wall(lambda: list_long(path)))
+                again.append(wall(lambda: ls_l(path)))
     return statistics.median(first), statistics.median(again) if repeat else None
 
 
@@ -42,10 +41,10 @@ def measure(report, mounter, library, olvex_binary, passthrough_binary, runs):
     (small, small_dir), (large, large_dir) = flats[0], flats[-1]
     median_of = f"median of {runs} fresh mounts"
 
-    first_row = f"listing {covers} files with covers, first: olvex / passthrough"
-    again_row = f"listing {covers} files with covers, after 1 s: olvex / passthrough"
-    remount_row = f"listing {covers} files, first after remount with --cachedir / passthrough first"
-    growth_row = f"first listing, {large} vs {small} files in one directory: olvex per file"
+    first_row = f"ls -l {covers} files with covers, first: olvex / passthrough"
+    again_row = f"ls -l {covers} files with covers, after 1 s: olvex / passthrough"
+    remount_row = f"ls -l {covers} files, first after remount with --cachedir / passthrough first"
+    growth_row = f"ls -l first, {large} vs {small} files in one directory: olvex per file"
     with report.section([(first_row, "ratio", 4), (again_row, "ratio", 1.5),
                          (remount_row, "ratio", 2)]):
         floor_first, floor_again = listings(mounter, floor, library, "covers", runs, repeat=True)
@@ -61,7 +60,7 @@ def measure(report, mounter, library, olvex_binary, passthrough_binary, runs):
         os.mkdir(cache)
         cached = olvex(olvex_binary, f"--cachedir={cache}")
         with mounter.mount(cached, library) as (point, _):
-            list_long(os.path.join(point, "covers"))
+            ls_l(os.path.join(point, "covers"))
         remounted, _ = listings(mounter, cached, library, "covers", runs)
         report.ratio(remount_row, remounted, floor_first,
                      f"{per_file(remounted, covers)} vs {per_file(floor_first, covers)}, "

@@ -51,14 +51,6 @@ def read_together(paths):
         raise failures[0]
 
 
-def list_long(path):
-    """What `ls -l` asks of the filesystem, the directory's entries and an
-    lstat of each, without the cost of starting ls, which is the larger part
-    of a passthrough's listing and varies by milliseconds on a busy machine."""
-    for name in os.listdir(path):
-        os.lstat(os.path.join(path, name))
-
-
 def ls_l(path):
     subprocess.run(["ls", "-l", path], stdout=subprocess.DEVNULL, check=True,
                    timeout=COMMAND_TIMEOUT)
