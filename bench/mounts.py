@@ -75,7 +75,8 @@ class Mounter:
             done = subprocess.run(["fusermount", "-u", point], stderr=subprocess.DEVNULL,
                                   timeout=EXIT_TIMEOUT).returncode == 0
             if not done:
-                subprocess.run(["fusermount", "-uz", point], timeout=EXIT_TIMEOUT)
+                subprocess.run(["fusermount", "-uz", point], stderr=subprocess.DEVNULL,
+                               timeout=EXIT_TIMEOUT)
         elif process.poll() is None:
             # Not mounted yet: the FUSE library unmounts by itself if it got that far.
             process.terminate()
