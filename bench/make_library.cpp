@@ -5,17 +5,38 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "support/fixtures.h"
 
 namespace {
 
-struct Sizes {
-  uint64_t song_seconds;  // the long FLAC read sequentially
-  int covers;             // files in the listed directory
+// A directory of numbered FLACs that all carry the same cover (none when
+// cover_bytes is 0).
+struct Directory {
+  const char* name;
+  int count;
   size_t cover_bytes;
-  uint64_t held_seconds;  // each of the ten files held open
+  uint64_t seconds;
 };
+
+struct Library {
+  uint64_t song_seconds;  // the long FLAC read sequentially
+  std::vector<Directory> directories;
+};
+
+// covers: the listing with pictures; flat-*: the per-file cost of a small and
+// a large directory; held: the ten files read and held open.
+const Library normal_library = {180,
+                                {{"covers", 300, 200 * 1024, 1},
+                                 {"flat-250", 250, 0, 1},
+                                 {"flat-4000", 4000, 0, 1},
+                                 {"held", 10, 0, 60}}};
+const Library tiny_library = {10,
+                              {{"covers", 40, 20 * 1024, 1},
+                               {"flat-25", 25, 0, 1},
+                               {"flat-400", 400, 0, 1},
+                               {"held", 10, 0, 3}}};
 
 fixtures::AudioSpec seconds(uint64_t count, double frequency) {
   fixtures::AudioSpec spec;
@@ -26,8 +47,32 @@ fixtures::AudioSpec seconds(uint64_t count, double frequency) {
 
 std::string numbered(int i) {
   char name[16];
-  std::snprintf(name, sizeof name, "%03d.flac", i);
+  std::snprintf(name, sizeof name, "%04d.flac", i);
   return name;
+}
+
+bool write_directory(const std::string& root, const Directory& directory) {
+  const std::string path = root + "/" + directory.name;
+  mkdir(path.c_str(), 0755);
+  std::vector<fixtures::Picture> pictures;
+  if (directory.cover_bytes != 0) {
+    // Incompressible cover bytes, so the picture really weighs what it says.
+    std::mt19937 random(7);
+    fixtures::Picture cover;
+    cover.data.resize(directory.cover_bytes);
+    for (auto& byte : cover.data) byte = static_cast<uint8_t>(random());
+    pictures.push_back(std::move(cover));
+  }
+  for (int i = 0; i < directory.count; ++i) {
+    const fixtures::Comments comments = {"TITLE=" + std::string(directory.name) + " " +
+                                         std::to_string(i)};
+    if (!fixtures::write_flac(path + "/" + numbered(i),
+                              seconds(directory.seconds, 200 + 50 * (i % 40)), comments,
+                              pictures)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -38,24 +83,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string root = argv[1];
-  const bool tiny = std::string(argv[2]) == "tiny";
-  const Sizes sizes = tiny ? Sizes{10, 40, 20 * 1024, 3} : Sizes{180, 500, 200 * 1024, 30};
-  for (const char* sub : {"", "/covers", "/held"}) mkdir((root + sub).c_str(), 0755);
+  const Library& library = std::string(argv[2]) == "tiny" ? tiny_library : normal_library;
+  mkdir(root.c_str(), 0755);
 
-  bool ok = fixtures::write_flac(root + "/song.flac", seconds(sizes.song_seconds, 440),
+  bool ok = fixtures::write_flac(root + "/song.flac", seconds(library.song_seconds, 440),
                                  {"TITLE=Benchmark", "ARTIST=olvex"});
-  // Incompressible cover bytes, so the picture really weighs what it says.
-  std::mt19937 random(7);
-  fixtures::Picture cover;
-  cover.data.resize(sizes.cover_bytes);
-  for (auto& byte : cover.data) byte = static_cast<uint8_t>(random());
-  for (int i = 0; ok && i < sizes.covers; ++i) {
-    ok = fixtures::write_flac(root + "/covers/" + numbered(i), seconds(1, 300 + i),
-                              {"TITLE=Cover " + std::to_string(i)}, {cover});
-  }
-  for (int i = 0; ok && i < 10; ++i) {
-    ok = fixtures::write_flac(root + "/held/" + numbered(i),
-                              seconds(sizes.held_seconds, 200 + 50 * i));
+  for (const Directory& directory : library.directories) {
+    ok = ok && write_directory(root, directory);
   }
   if (!ok) std::fprintf(stderr, "make_library: a writer failed\n");
   return ok ? 0 : 1;
