@@ -15,6 +15,8 @@ fuse_operations reading_operations() {
   table.statfs = Handlers::statfs;
   table.release = Handlers::release;
   table.readdir = Handlers::readdir;
+  table.init = Handlers::init;
+  table.destroy = Handlers::destroy;
   return table;
 }
 

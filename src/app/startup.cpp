@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "app/usage.h"
 #include "app/version.h"
+#include "cache/disk_cache.h"
 #include "encoders/encoder.h"
 #include "logging/logger.h"
 
@@ -69,6 +70,11 @@ int mount(fuse_args& args, const char* program) {
   }
   const std::string failure = check_settings();
   if (!failure.empty()) return fail_with_usage(program, failure);
+  std::string cache_failure;
+  if (!check_cache_directory(cache_failure)) {
+    report(cache_failure);
+    return 1;
+  }
   {
     Logging::Logger log(Logging::DEBUG);
     print_version(log);

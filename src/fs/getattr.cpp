@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "cache/attr_cache.h"
+#include "cache/disk_cache.h"
 #include "cache/source_identity.h"
 #include "fs/failure.h"
 #include "fs/handlers.h"
@@ -22,13 +23,20 @@ bool size_from_transcoder(const std::string& source, uint64_t& size) {
   return true;
 }
 
-// Remembered while the source is unchanged; worked out from its metadata otherwise.
+// Remembered while the source is unchanged, in memory or in the cache directory; worked out
+// from its metadata otherwise.
 bool remembered_or_measured_size(const std::string& source, const struct stat& record,
                                  uint64_t& size) {
   const SourceIdentity identity = SourceIdentity::of(record);
   if (attr_cache.find(source, identity, size)) return true;
+  DiskCache* disk = disk_cache();
+  if (disk && disk->database->find_size(source, identity, disk->fingerprint, size)) {
+    attr_cache.put(source, identity, size);
+    return true;
+  }
   if (!measure_output_size(source, size)) return false;
   attr_cache.put(source, identity, size);
+  if (disk) disk->database->store_size(source, identity, disk->fingerprint, size);
   return true;
 }
 

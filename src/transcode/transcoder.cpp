@@ -7,6 +7,7 @@
 
 #include "app/settings.h"
 #include "cache/attr_cache.h"
+#include "cache/disk_cache.h"
 #include "logging/logger.h"
 #include "transcode/stats_cache.h"
 #include "transcode/tag_stage.h"
@@ -123,6 +124,10 @@ bool Transcoder::finish() {
   // A later stat reports what this file turned out to be, as the stats cache makes it do.
   if (source_identity && buffer.total_size() != 0) {
     attr_cache.put(source_path, *source_identity, buffer.total_size());
+    if (DiskCache* disk = disk_cache()) {
+      disk->database->store_size(source_path, *source_identity, disk->fingerprint,
+                                 buffer.total_size());
+    }
   }
   return true;
 }

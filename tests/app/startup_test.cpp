@@ -60,6 +60,16 @@ TEST_F(Startup, FailuresInOrder) {
       {{"music", "--quality=10"}, "flacdir must be an absolute path.\n\n", true},
       {{file, "--quality=10"}, "flacdir is not a valid directory: " + file + "\n" + hint, true},
       {{source, "--quality=10", "--desttype=ogg"}, "Invalid encoding quality value: 10\n\n", true},
+      // An unusable cache directory is named on one line, without the usage text.
+      {{source, "/mnt", "--cachedir=" + file},
+       "Cache directory is not usable: " + file + " (Not a directory)\n",
+       false},
+      {{source, "/mnt", "-o", "cachedir=" + file + "/cache"},
+       "Cache directory is not usable: " + file + "/cache (Not a directory)\n",
+       false},
+      {{source, "/mnt", "--cachesize=lots"},
+       "Invalid cache size: lots\nError parsing options.\n\n",
+       true},
   };
   for (const auto& c : cases) {
     const ProgramRun run = run_program(OLVEX_BINARY, c.args);
