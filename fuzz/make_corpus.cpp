@@ -1,11 +1,13 @@
 // Writes the seed corpora: small valid inputs from the fixture writers.
-//   make_corpus DIR   (creates DIR/picture_block, DIR/flac_transcode, DIR/vorbis_transcode)
+//   make_corpus DIR   (creates DIR/picture_block, DIR/flac_transcode, DIR/vorbis_transcode,
+//                      DIR/wavpack_transcode)
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
 
 #include "support/fixtures.h"
+#include "support/tool_fixtures.h"
 
 namespace {
 
@@ -52,6 +54,19 @@ bool sources(const std::string& flac_dir, const std::string& ogg_dir) {
          fixtures::write_vorbis(ogg_dir + "/stereo.ogg", short_spec(22050, 2, 16, 1200), ogg_tags);
 }
 
+// WavPack by the wavpack tool, from a short WAV; one with APEv2 tags and a cover.
+bool wavpack(const std::string& dir) {
+  const std::string wav = dir + "/source.wav";
+  const bool made =
+      fixtures::write_wav(wav, short_spec(8000, 1, 16, 1500)) &&
+      fixtures::encode_with_tool(fixtures::Tool::WavPack, wav, dir + "/mono.wv", {}) &&
+      fixtures::write_wav(wav, short_spec(22050, 2, 16, 1200)) &&
+      fixtures::encode_with_tool(fixtures::Tool::WavPack, wav, dir + "/stereo.wv",
+                                 {"Seed", "Fuzz", "", "3/9"}, fixtures::solid_png(2, 2, 0xff0000));
+  std::remove(wav.c_str());
+  return made;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,7 +76,7 @@ int main(int argc, char** argv) {
   }
   const std::string root = argv[1];
   const std::string dirs[] = {root, root + "/picture_block", root + "/flac_transcode",
-                              root + "/vorbis_transcode"};
+                              root + "/vorbis_transcode", root + "/wavpack_transcode"};
   for (const auto& dir : dirs) mkdir(dir.c_str(), 0755);
-  return pictures(dirs[1]) && sources(dirs[2], dirs[3]) ? 0 : 1;
+  return pictures(dirs[1]) && sources(dirs[2], dirs[3]) && wavpack(dirs[4]) ? 0 : 1;
 }

@@ -17,5 +17,10 @@ class Decoder {
   virtual int decode_chunk(Encoder* encoder) = 0;  // 0 progress, 1 end, -1 failed
 };
 
-// A decoder for "flac", "ogg" or "oga" in any letter case; lower-cases extension in place.
+// A decoder for "flac", "ogg", "oga", "opus", "wv", "m4a", "ape", "wav", "aif", "aiff" or
+// "tta" in any letter case; lower-cases extension in place. Opens no file.
 std::unique_ptr<Decoder> make_decoder(std::string& extension);
+
+// The decoder for the file at path: make_decoder's, except that an Ogg file whose
+// first stream is not Vorbis (Ogg FLAC, Opus) goes to FFmpeg.
+std::unique_ptr<Decoder> make_source_decoder(const std::string& path, std::string& extension);

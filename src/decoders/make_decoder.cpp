@@ -1,12 +1,38 @@
 #include <cctype>
+#include <map>
 
 #include "decoders/decoder.h"
+#include "decoders/ffmpeg_decoder.h"
 #include "decoders/flac_decoder.h"
+#include "decoders/ogg_stream.h"
 #include "decoders/vorbis_decoder.h"
+
+namespace {
+
+// Extensions read through FFmpeg, and the container each one names.
+const std::map<std::string, std::string> ffmpeg_containers = {
+    {"opus", "ogg"}, {"wv", "wv"},    {"m4a", "mp4"},   {"ape", "ape"},
+    {"wav", "wav"},  {"aif", "aiff"}, {"aiff", "aiff"}, {"tta", "tta"},
+};
+
+}  // namespace
 
 std::unique_ptr<Decoder> make_decoder(std::string& extension) {
   for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   if (extension == "ogg" || extension == "oga") return std::make_unique<VorbisDecoder>();
   if (extension == "flac") return std::make_unique<FlacDecoder>();
+  const auto container = ffmpeg_containers.find(extension);
+  if (container != ffmpeg_containers.end()) {
+    return std::make_unique<FfmpegDecoder>(container->second);
+  }
   return nullptr;
+}
+
+std::unique_ptr<Decoder> make_source_decoder(const std::string& path, std::string& extension) {
+  std::unique_ptr<Decoder> decoder = make_decoder(extension);
+  // Ogg FLAC and Ogg Opus share Vorbis's extensions; anything else stays with libvorbisfile.
+  if ((extension == "ogg" || extension == "oga") && first_ogg_stream(path) == OggStream::Other) {
+    return std::make_unique<FfmpegDecoder>("ogg");
+  }
+  return decoder;
 }

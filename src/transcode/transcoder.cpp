@@ -31,7 +31,7 @@ Transcoder::Transcoder(const std::string& source_path) : source_path(source_path
 }
 
 std::unique_ptr<Decoder> Transcoder::create_decoder(std::string& extension) {
-  return make_decoder(extension);
+  return make_source_decoder(source_path, extension);
 }
 
 std::unique_ptr<Encoder> Transcoder::create_encoder(Buffer* target) {

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "decoders/decoder.h"
+#include "decoders/ffmpeg_decoder.h"
 #include "decoders/flac_decoder.h"
 #include "decoders/vorbis_decoder.h"
 
 namespace {
 
-enum class Kind { None, Flac, Vorbis };
+enum class Kind { None, Flac, Vorbis, Ffmpeg };
 
 struct ExtensionCase {
   const char* extension;
@@ -15,11 +16,17 @@ struct ExtensionCase {
 };
 
 const ExtensionCase kExtensions[] = {
-    {"flac", Kind::Flac, "flac"}, {"FLAC", Kind::Flac, "flac"},   {"Flac", Kind::Flac, "flac"},
-    {"ogg", Kind::Vorbis, "ogg"}, {"OGG", Kind::Vorbis, "ogg"},   {"Ogg", Kind::Vorbis, "ogg"},
-    {"oga", Kind::Vorbis, "oga"}, {"OgA", Kind::Vorbis, "oga"},   {"fla", Kind::None, "fla"},
-    {"ogv", Kind::None, "ogv"},   {"opus", Kind::None, "opus"},   {"MP3", Kind::None, "mp3"},
-    {"", Kind::None, ""},         {"flac ", Kind::None, "flac "}, {"flacc", Kind::None, "flacc"},
+    {"flac", Kind::Flac, "flac"},   {"FLAC", Kind::Flac, "flac"},   {"Flac", Kind::Flac, "flac"},
+    {"ogg", Kind::Vorbis, "ogg"},   {"OGG", Kind::Vorbis, "ogg"},   {"Ogg", Kind::Vorbis, "ogg"},
+    {"oga", Kind::Vorbis, "oga"},   {"OgA", Kind::Vorbis, "oga"},   {"fla", Kind::None, "fla"},
+    {"ogv", Kind::None, "ogv"},     {"MP3", Kind::None, "mp3"},     {"", Kind::None, ""},
+    {"flac ", Kind::None, "flac "}, {"flacc", Kind::None, "flacc"}, {"opus", Kind::Ffmpeg, "opus"},
+    {"OPUS", Kind::Ffmpeg, "opus"}, {"wv", Kind::Ffmpeg, "wv"},     {"WV", Kind::Ffmpeg, "wv"},
+    {"m4a", Kind::Ffmpeg, "m4a"},   {"M4A", Kind::Ffmpeg, "m4a"},   {"ape", Kind::Ffmpeg, "ape"},
+    {"Ape", Kind::Ffmpeg, "ape"},   {"wav", Kind::Ffmpeg, "wav"},   {"WAV", Kind::Ffmpeg, "wav"},
+    {"aif", Kind::Ffmpeg, "aif"},   {"AIFF", Kind::Ffmpeg, "aiff"}, {"tta", Kind::Ffmpeg, "tta"},
+    {"TtA", Kind::Ffmpeg, "tta"},   {"m4b", Kind::None, "m4b"},     {"wave", Kind::None, "wave"},
+    {"aifc", Kind::None, "aifc"},   {"mp4", Kind::None, "mp4"},
 };
 
 TEST(MakeDecoder, PicksTheDecoderByLowerCasedExtension) {
@@ -38,13 +45,16 @@ TEST(MakeDecoder, PicksTheDecoderByLowerCasedExtension) {
       case Kind::Vorbis:
         EXPECT_NE(dynamic_cast<VorbisDecoder*>(decoder.get()), nullptr);
         break;
+      case Kind::Ffmpeg:
+        EXPECT_NE(dynamic_cast<FfmpegDecoder*>(decoder.get()), nullptr);
+        break;
     }
   }
 }
 
 TEST(MakeDecoder, ADecoderMadeOnlyAsAPredicateIsDestroyedSafely) {
-  // Neither decoder touches a file before open_source, so destroying one unopened must be harmless.
-  for (const char* name : {"flac", "ogg"}) {
+  // No decoder touches a file before open_source, so destroying one unopened must be harmless.
+  for (const char* name : {"flac", "ogg", "wv"}) {
     std::string extension = name;
     auto decoder = make_decoder(extension);
     ASSERT_NE(decoder, nullptr);

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "decoders/decoder.h"
+#include "decoders/ffmpeg_handles.h"
+
+// Decodes any audio FFmpeg reads (Opus, WavPack, ALAC, AAC, Monkey's Audio, WAV,
+// AIFF, TTA, Ogg FLAC) into mono or stereo integer samples, one frame per decode_chunk.
+class FfmpegDecoder : public Decoder {
+ public:
+  // demuxer: FFmpeg's name of the container the file must hold ("wv", "ogg", ...).
+  explicit FfmpegDecoder(std::string demuxer);
+
+  int open_source(const char* path) override;
+  int64_t source_mtime() override { return mtime; }
+  int read_tags(Encoder* encoder) override;
+  int decode_chunk(Encoder* encoder) override;
+
+ private:
+  bool find_audio_stream();
+  bool open_codec();
+  void scan_tags(Encoder* encoder);
+  int next_frame();
+  bool prepare_resampler(const AVFrame* input);
+  // Samples handed to the encoder, or -1; a null input drains the converter.
+  int encode(const AVFrame* input, Encoder* encoder);
+  int finish_stream(Encoder* encoder);
+  int fail(const char* message);
+
+  std::string demuxer;
+  int64_t mtime = 0;
+  FormatContext format;
+  CodecContext codec;
+  Resampler resampler;
+  Packet packet;
+  Frame frame;
+  const AVStream* stream = nullptr;
+
+  int sample_rate = 0;
+  int channels = 0;  // as announced: 1 or 2
+  uint64_t total_samples = 0;
+  bool length_exact = false;  // told by the container, not estimated
+  uint64_t decoded_samples = 0;
+
+  // What the resampler was set up for; a frame that differs rebuilds it.
+  int input_format = -1;
+  int input_rate = 0;
+  ChannelLayout input_layout;
+
+  bool draining = false;
+  bool ended = false;
+  bool failed = false;
+};
