@@ -2,7 +2,9 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
 #include "encoders/id3_frame_ids.h"
+#include "encoders/id3v23_render.h"
 #include "encoders/mp3_encoder.h"
 #include "transcode/buffer.h"
 
@@ -115,13 +117,17 @@ void Mp3Encoder::add_picture(const char* mime_type, int picture_type, const char
 int Mp3Encoder::emit_tags(uint64_t known_size) {
   if (!usable() || !buffer) return -1;
   id3_tag* t = tag.get();
-  id3_tag_options(t, kCompressionOption, 0);
-  const id3_length_t unpadded = id3_tag_render(t, nullptr);
-  id3_tag_setlength(t, unpadded + kPaddingBytes);
-  id3v2_size = id3_tag_render(t, nullptr);
-
-  std::vector<uint8_t> id3v2(id3v2_size, 0);
-  id3_tag_render(t, id3v2.data());
+  std::vector<uint8_t> id3v2;
+  if (settings.id3v2_version == 3) {
+    id3v2 = render_id3v23(t);
+  } else {
+    id3_tag_options(t, kCompressionOption, 0);
+    const id3_length_t unpadded = id3_tag_render(t, nullptr);
+    id3_tag_setlength(t, unpadded + kPaddingBytes);
+    id3v2.assign(id3_tag_render(t, nullptr), 0);
+    id3_tag_render(t, id3v2.data());
+  }
+  id3v2_size = id3v2.size();
   buffer->append(id3v2, true);
 
   id3_tag_options(t, kId3v1Option, ~0);
