@@ -5,6 +5,7 @@
 
 #include "app/settings.h"
 #include "logging/logger.h"
+#include "transcode/read_tags_with_covers.h"
 #include "transcode/stats_cache.h"
 
 namespace {
@@ -48,7 +49,7 @@ bool Transcoder::initialize() {
   encoder = create_encoder(&buffer);
   if (!encoder) return fail_with_eio();
 
-  if (decoder->read_tags(encoder.get()) == -1) {
+  if (read_tags_with_covers(*decoder, *encoder, source_path) == -1) {
     Logging::Logger(Logging::ERROR) << "Error processing metadata.";
     return fail_with_eio();
   }
