@@ -80,6 +80,19 @@ std::string find_folder_cover(const std::string& source_path) {
   return best_name.empty() ? std::string() : directory + "/" + best_name;
 }
 
+int64_t folder_cover_time(const std::string& source_path) {
+  const size_t slash = source_path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : source_path.substr(0, slash);
+  int64_t newest = 0;
+  for (const std::string& path : {directory, find_folder_cover(source_path)}) {
+    struct stat st;
+    if (!path.empty() && stat(path.c_str(), &st) == 0) {
+      newest = std::max(newest, static_cast<int64_t>(st.st_mtime));
+    }
+  }
+  return newest;
+}
+
 std::string picture_mime_type(std::span<const uint8_t> bytes) {
   if (starts_with(bytes, {0xFF, 0xD8, 0xFF})) return "image/jpeg";
   if (starts_with(bytes, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return "image/png";

@@ -17,6 +17,10 @@ struct FolderCover {
 // ignored. Empty when there is none. Callers that remember outputs key on this path.
 std::string find_folder_cover(const std::string& source_path);
 
+// The latest modification time of the source's directory and of its cover file, in
+// seconds: adding, removing, renaming or changing a cover moves it forward.
+int64_t folder_cover_time(const std::string& source_path);
+
 // Reads a cover file. false, logged at ERROR, when it cannot be read, is too large
 // for a tag, or is neither a JPEG nor a PNG image.
 bool read_folder_cover(const std::string& path, FolderCover& cover);

@@ -1,10 +1,12 @@
 #include "transcode/transcoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 
 #include "app/settings.h"
 #include "logging/logger.h"
+#include "transcode/folder_cover.h"
 #include "transcode/read_tags_with_covers.h"
 #include "transcode/stats_cache.h"
 
@@ -55,8 +57,12 @@ bool Transcoder::initialize() {
   }
   Logging::Logger(Logging::DEBUG) << "Metadata processing finished.";
 
+  inputs_mtime = decoder->source_mtime();
+  if (parse_cover_mode(settings.covers) == CoverMode::Folder) {
+    inputs_mtime = std::max(inputs_mtime, folder_cover_time(source_path));
+  }
   uint64_t known_size = 0;
-  stats_cache.get_size(source_path, decoder->source_mtime(), known_size);
+  stats_cache.get_size(source_path, inputs_mtime, known_size);
 
   if (encoder->emit_tags(known_size) == -1) {
     Logging::Logger(Logging::ERROR) << "Error rendering tag in Encoder.";
@@ -112,7 +118,7 @@ int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
 bool Transcoder::finish() {
   int64_t mtime = 0;
   if (decoder) {
-    mtime = decoder->source_mtime();
+    mtime = inputs_mtime;
     decoder.reset();
   }
   if (encoder) {
