@@ -15,6 +15,7 @@
 #include "cache/disk_cache.h"
 #include "encoders/encoder.h"
 #include "logging/logger.h"
+#include "transcode/read_tags_with_covers.h"
 
 namespace {
 
@@ -45,6 +46,12 @@ std::string check_settings() {
   }
   if (make_encoder(settings.desttype, nullptr) == nullptr) {
     return std::string("No encoder available for desttype: ") + settings.desttype + "\n";
+  }
+  if (settings.id3v2_version != 3 && settings.id3v2_version != 4) {
+    return "Invalid ID3v2 version: " + std::to_string(settings.id3v2_version) + "\n";
+  }
+  if (!parse_cover_mode(settings.covers)) {
+    return std::string("Invalid covers mode: ") + settings.covers + "\n";
   }
   return {};
 }
@@ -82,6 +89,12 @@ int mount(fuse_args& args, const char* program) {
   {
     Logging::Logger log(Logging::DEBUG);
     write_options_summary(log);
+  }
+  // The kernel enforces the owners and modes that getattr mirrors; without this, every
+  // user allowed into the mount would read whatever olvex itself can.
+  if (fuse_opt_add_arg(&args, "-odefault_permissions") != 0) {
+    report("Error parsing options.");
+    return 1;
   }
   return fuse_main_real(args.argc, args.argv, &operations_table, sizeof(operations_table), nullptr);
 }

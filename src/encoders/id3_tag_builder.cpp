@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/settings.h"
 #include "encoders/id3_frame_ids.h"
+#include "encoders/id3v23_render.h"
 #include "encoders/mp3_arithmetic.h"
 #include "encoders/tag_kind.h"
 
@@ -122,16 +124,19 @@ void Id3TagBuilder::add_picture(const char* mime_type, int picture_type, const c
 uint64_t Id3TagBuilder::id3v2_size() {
   if (!usable()) return 0;
   id3_tag* t = tag.get();
+  // Measuring renders nothing, so no checksum is computed and no picture is copied.
+  if (settings.id3v2_version == 3) return id3v23_size(t) + omitted_picture_bytes;
   id3_tag_options(t, kCompressionOption, 0);
   const id3_length_t unpadded = id3_tag_render(t, nullptr);
   id3_tag_setlength(t, unpadded + kPaddingBytes);
-  // Measuring renders nothing, so no checksum is computed and no picture is copied.
   return id3_tag_render(t, nullptr) + omitted_picture_bytes;
 }
 
 std::vector<uint8_t> Id3TagBuilder::render_id3v2(uint64_t size) {
+  if (!usable() || measure_only) return std::vector<uint8_t>(size, 0);
+  if (settings.id3v2_version == 3) return render_id3v23(tag.get());
   std::vector<uint8_t> bytes(size, 0);
-  if (usable() && !measure_only) id3_tag_render(tag.get(), bytes.data());
+  id3_tag_render(tag.get(), bytes.data());
   return bytes;
 }
 

@@ -10,6 +10,7 @@
 #include "fs/handlers.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
+#include "transcode/output_key.h"
 #include "transcode/output_size.h"
 #include "transcode/transcoder.h"
 
@@ -28,15 +29,16 @@ bool size_from_transcoder(const std::string& source, uint64_t& size) {
 bool remembered_or_measured_size(const std::string& source, const struct stat& record,
                                  uint64_t& size) {
   const SourceIdentity identity = SourceIdentity::of(record);
-  if (attr_cache.find(source, identity, size)) return true;
+  const std::string key = output_key(source);
+  if (attr_cache.find(key, identity, size)) return true;
   DiskCache* disk = disk_cache();
-  if (disk && disk->database->find_size(source, identity, disk->fingerprint, size)) {
-    attr_cache.put(source, identity, size);
+  if (disk && disk->database->find_size(key, identity, disk->fingerprint, size)) {
+    attr_cache.put(key, identity, size);
     return true;
   }
   if (!measure_output_size(source, size)) return false;
-  attr_cache.put(source, identity, size);
-  if (disk) disk->database->store_size(source, identity, disk->fingerprint, size);
+  attr_cache.put(key, identity, size);
+  if (disk) disk->database->store_size(key, identity, disk->fingerprint, size);
   return true;
 }
 

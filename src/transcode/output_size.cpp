@@ -22,11 +22,12 @@ bool measure_output_size(const std::string& source_path, uint64_t& size) {
   const size_t dot = source_path.rfind('.');
   if (dot == std::string::npos) return fail_with_eio();
   std::string extension = source_path.substr(dot + 1);
-  std::unique_ptr<Decoder> decoder = make_decoder(extension);
+  std::unique_ptr<Decoder> decoder = make_source_decoder(source_path, extension);
   if (!decoder || decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
 
   Mp3SizeProbe probe;
-  if (!fix_tags_and_size(*decoder, probe, source_path)) return fail_with_eio();
+  int64_t inputs_mtime = 0;
+  if (!fix_tags_and_size(*decoder, probe, source_path, inputs_mtime)) return fail_with_eio();
   size = probe.output_size();
   return true;
 }

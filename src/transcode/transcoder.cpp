@@ -9,6 +9,7 @@
 #include "cache/attr_cache.h"
 #include "cache/disk_cache.h"
 #include "logging/logger.h"
+#include "transcode/output_key.h"
 #include "transcode/stats_cache.h"
 #include "transcode/tag_stage.h"
 
@@ -42,6 +43,7 @@ bool Transcoder::initialize() {
   // Taken before the source is read, so a change made while it is read shows as a new identity.
   struct stat st;
   if (lstat(source_path.c_str(), &st) == 0) source_identity = SourceIdentity::of(st);
+  cache_key = output_key(source_path);
   const auto dot = source_path.rfind('.');
   if (dot != std::string::npos) {
     std::string extension = source_path.substr(dot + 1);
@@ -56,7 +58,7 @@ bool Transcoder::initialize() {
   encoder = create_encoder(&buffer);
   if (!encoder) return fail_with_eio();
 
-  if (!fix_tags_and_size(*decoder, *encoder, source_path)) return fail_with_eio();
+  if (!fix_tags_and_size(*decoder, *encoder, source_path, inputs_mtime)) return fail_with_eio();
   Logging::Logger(Logging::DEBUG) << "Tag written to Buffer.";
   return true;
 }
@@ -107,7 +109,7 @@ int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
 bool Transcoder::finish() {
   int64_t mtime = 0;
   if (decoder) {
-    mtime = decoder->source_mtime();
+    mtime = inputs_mtime;
     decoder.reset();
   }
   if (encoder) {
@@ -123,9 +125,9 @@ bool Transcoder::finish() {
   }
   // A later stat reports what this file turned out to be, as the stats cache makes it do.
   if (source_identity && buffer.total_size() != 0) {
-    attr_cache.put(source_path, *source_identity, buffer.total_size());
+    attr_cache.put(cache_key, *source_identity, buffer.total_size());
     if (DiskCache* disk = disk_cache()) {
-      disk->database->store_size(source_path, *source_identity, disk->fingerprint,
+      disk->database->store_size(cache_key, *source_identity, disk->fingerprint,
                                  buffer.total_size());
     }
   }

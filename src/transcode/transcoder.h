@@ -38,7 +38,11 @@ class Transcoder : public Reader {
   Buffer buffer;
   std::string source_path;
   std::optional<SourceIdentity> source_identity;
+  std::string cache_key;  // what its size is remembered under
   std::unique_ptr<Encoder> encoder;
   std::unique_ptr<Decoder> decoder;
+  // What the stats cache stamps the size with: the source's mtime, or a folder cover's
+  // when that is newer, so that a changed cover makes a remembered size stale.
+  int64_t inputs_mtime = 0;
   std::mutex mutex;
 };

@@ -51,6 +51,10 @@ TEST_F(Startup, FailuresInOrder) {
       {{source, "/mnt", "-o", "quality=-1"}, "Invalid encoding quality value: -1\n\n", true},
       {{source, "/mnt", "--desttype=MP3"}, "No encoder available for desttype: MP3\n\n", true},
       {{source, "/mnt", "-o", "desttype=ogg"}, "No encoder available for desttype: ogg\n\n", true},
+      {{source, "/mnt", "--id3v2_version=5"}, "Invalid ID3v2 version: 5\n\n", true},
+      {{source, "/mnt", "-o", "id3v2_version=2"}, "Invalid ID3v2 version: 2\n\n", true},
+      {{source, "/mnt", "--covers=Folder"}, "Invalid covers mode: Folder\n\n", true},
+      {{source, "/mnt", "-o", "covers="}, "Invalid covers mode: \n\n", true},
       // Each check runs only once the earlier ones have passed.
       {{"--logfile=" + missing + "/x.log"}, logging_failed, false},
       {{"--logfile=" + missing + "/x.log", "music"}, logging_failed, false},
@@ -69,6 +73,9 @@ TEST_F(Startup, FailuresInOrder) {
        false},
       {{source, "/mnt", "--cachesize=lots"},
        "Invalid cache size: lots\nError parsing options.\n\n",
+       true},
+      {{source, "--desttype=ogg", "--id3v2_version=5"},
+       "No encoder available for desttype: ogg\n\n",
        true},
   };
   for (const auto& c : cases) {
@@ -90,8 +97,11 @@ TEST_F(Startup, UnparsableOptionReportsAndPrintsUsage) {
 
 // With IN_DIR but no OUT_DIR every check passes and the FUSE library fails.
 TEST_F(Startup, AcceptedSettingsReachTheFuseLibrary) {
-  for (const Args& args : {Args{source}, Args{link}, Args{source, "--quality=9"},
-                           Args{source, "--quality=0", "--desttype=mp3"}}) {
+  for (const Args& args :
+       {Args{source}, Args{link}, Args{source, "--quality=9"},
+        Args{source, "--quality=0", "--desttype=mp3"},
+        Args{source, "--id3v2_version=3", "--covers=folder"},
+        Args{source, "-o", "id3v2_version=4,covers=none"}, Args{source, "--covers=embedded"}}) {
     const ProgramRun run = run_program(OLVEX_BINARY, args);
     EXPECT_EQ(run.exit_status, 1) << args.back();
     EXPECT_EQ(run.err, "fuse: missing mountpoint parameter\n") << args.back();

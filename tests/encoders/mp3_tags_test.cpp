@@ -234,3 +234,28 @@ TEST_F(Mp3Tags, CompressionStaysOffForLargeFrames) {
 }
 
 }  // namespace
+
+namespace {
+
+// Version 3 changes only the ID3v2 tag: the ID3v1 tag and the size rule follow its size.
+TEST_F(Mp3Tags, Version3RendersThe23TagAndKeepsTheLayout) {
+  settings.id3v2_version = 3;
+  encoder.add_text_tag(Title, "Song");
+  encoder.add_text_tag(Date, "1999-02-03");
+  begin();
+  const uint64_t before = encoder.predicted_size();
+  ASSERT_EQ(encoder.emit_tags(0), 0);
+  auto tag = id3_reader::parse_id3v2(harness::head_bytes(buffer));
+  ASSERT_TRUE(tag.has_value());
+  EXPECT_EQ(tag->version_major, 3);
+  EXPECT_EQ(tag->ids(), (std::vector<std::string>{"TSSE", "TIT2", "TYER", "TDAT", "TLEN"}));
+  EXPECT_EQ(tag->total_size, buffer.head_size());
+  EXPECT_EQ(tag->padding_size, 12u);
+  EXPECT_EQ(buffer.total_size(), before + tag->total_size);
+  auto v1 = id3_reader::parse_id3v1(harness::tail_bytes(buffer));
+  ASSERT_TRUE(v1.has_value());
+  EXPECT_EQ(v1->title, "Song");
+  EXPECT_EQ(v1->year, "1999");
+}
+
+}  // namespace

@@ -69,7 +69,8 @@ class ListingCaches : public ::testing::Test {
   }
   void TearDown() override {
     for (Mount* m : {cached.get(), reference.get()}) {
-      if (m) EXPECT_EQ(m->unmount(), 0) << m->output();
+      if (!m) continue;
+      EXPECT_EQ(m->unmount(), 0) << m->output();
     }
   }
 

@@ -45,9 +45,19 @@ std::string to_utf8(std::span<const uint8_t> s, int encoding) {
       if (s[0] == 0xFE && s[1] == 0xFF) big = true, i = 2;
       if (s[0] == 0xFF && s[1] == 0xFE) big = false, i = 2;
     }
+    auto unit_at = [&](size_t at) -> uint32_t {
+      return big ? (s[at] << 8 | s[at + 1]) : (s[at + 1] << 8 | s[at]);
+    };
     for (; i + 1 < s.size(); i += 2) {
-      uint32_t unit = big ? (s[i] << 8 | s[i + 1]) : (s[i + 1] << 8 | s[i]);
-      put_utf8(out, unit);  // surrogate pairs are not needed by the tests
+      uint32_t unit = unit_at(i);
+      if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < s.size()) {
+        const uint32_t low = unit_at(i + 2);
+        if (low >= 0xDC00 && low < 0xE000) {
+          unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+          i += 2;
+        }
+      }
+      put_utf8(out, unit);
     }
   }
   return out;

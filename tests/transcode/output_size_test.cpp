@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "support/fixtures.h"
 #include "support/settings_guard.h"
+#include "support/tool_fixtures.h"
 #include "transcode/stats_cache.h"
 #include "transcode/transcoder.h"
 
@@ -70,6 +71,8 @@ struct Mode {
   int bitrate;
   bool vbr;
   int quality;
+  int id3v2_version = 4;
+  const char* covers = "embedded";
 };
 
 const Mode kModes[] = {
@@ -77,6 +80,11 @@ const Mode kModes[] = {
     {"cbr 320", 320, false, 2},
     {"cbr 96", 96, false, 9},
     {"vbr 256", 256, true, 4},
+    {"id3v2.3", 128, false, 5, 3},
+    {"id3v2.3 vbr", 192, true, 5, 3},
+    {"no covers", 128, false, 5, 4, "none"},
+    {"folder covers", 128, false, 5, 4, "folder"},
+    {"folder covers, id3v2.3", 128, false, 5, 3, "folder"},
 };
 
 class OutputSize : public ::testing::Test {
@@ -104,12 +112,16 @@ uint64_t transcoder_size(const std::string& path) {
 }
 
 TEST_F(OutputSize, EqualsTheTranscodersSizeForEverySourceAndMode) {
+  // Taken by the sources without a picture of their own in folder mode.
+  ASSERT_TRUE(fixtures::write_file(dir / "Cover.PNG", fixtures::solid_png(40, 30, 0xaa0000)));
   for (const Source& source : sources()) {
     const std::string path = write(source);
     for (const Mode& mode : kModes) {
       settings.bitrate = mode.bitrate;
       settings.vbr = mode.vbr;
       settings.quality = mode.quality;
+      settings.id3v2_version = mode.id3v2_version;
+      settings.covers = mode.covers;
       uint64_t measured = 0;
       ASSERT_TRUE(measure_output_size(path, measured)) << source.name << ", " << mode.name;
       EXPECT_EQ(measured, transcoder_size(path)) << source.name << ", " << mode.name;
@@ -151,6 +163,43 @@ TEST_F(OutputSize, FailsWhereTheTranscoderFails) {
     Transcoder transcoder(dir / name);
     EXPECT_FALSE(transcoder.initialize()) << name;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The formats read through FFmpeg, made by Debian's encoders: the measured size holds
+// for them too, covers and all.
+TEST_F(OutputSize, EqualsTheTranscodersSizeForFormatsReadThroughFfmpeg) {
+  fixtures::AudioSpec spec;
+  spec.total_samples = 44100;
+  const std::string wav = dir / "source.wav";
+  ASSERT_TRUE(fixtures::write_wav(wav, spec));
+  const fixtures::ToolTags tags{"Title", "Artist", "Album", "3/12"};
+  const std::vector<uint8_t> cover = fixtures::solid_png(16, 16, 0x00ff00);
+  const struct {
+    fixtures::Tool tool;
+    const char* name;
+  } formats[] = {
+      {fixtures::Tool::Opus, "a.opus"},  {fixtures::Tool::Opus, "b.ogg"},
+      {fixtures::Tool::WavPack, "c.wv"}, {fixtures::Tool::Alac, "d.m4a"},
+      {fixtures::Tool::Aac, "e.m4a"},    {fixtures::Tool::Aiff, "f.aiff"},
+      {fixtures::Tool::Tta, "g.tta"},    {fixtures::Tool::OggFlac, "h.oga"},
+  };
+  for (const auto& format : formats) {
+    ASSERT_TRUE(fixtures::encode_with_tool(format.tool, wav, dir / format.name, tags, cover))
+        << format.name;
+    for (int vbr : {0, 1}) {
+      settings.vbr = vbr;
+      uint64_t measured = 0;
+      ASSERT_TRUE(measure_output_size(dir / format.name, measured)) << format.name;
+      EXPECT_EQ(measured, transcoder_size(dir / format.name)) << format.name << " vbr " << vbr;
+    }
+  }
+  uint64_t measured = 0;
+  EXPECT_TRUE(measure_output_size(wav, measured));
+  EXPECT_EQ(measured, transcoder_size(wav));
 }
 
 }  // namespace

@@ -338,4 +338,54 @@ TEST_F(TranscoderFileFailures, SourceChangedAfterInitialize) {
   }
 }
 
+// --- folder covers and the stats cache --------------------------------------------
+
+void set_mtime(const std::string& path, time_t when) {
+  const timeval times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(utimes(path.c_str(), times), 0) << path;
+}
+
+// A remembered exact size was made with one cover file; another cover, or none, makes
+// it stale, while the source itself has not changed.
+TEST(TranscoderFolderCover, ARememberedSizeDoesNotOutliveItsCover) {
+  SettingsGuard guard;
+  settings.covers = "folder";
+  settings.statcachesize = 100;
+  fixtures::TempDir dir;
+  const std::string source = dir / "covered.flac";
+  const std::string cover = dir / "cover.jpg";
+  Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0};
+  ASSERT_TRUE(make_source(source, true));
+  ASSERT_TRUE(fixtures::write_file(cover, jpeg));
+  const time_t past = time(nullptr) - 100;
+  for (const std::string& path : {source, cover, dir.path()}) set_mtime(path, past);
+
+  auto exact_size = [&] {
+    Transcoder t(source);
+    EXPECT_TRUE(t.initialize());
+    return read_in_chunks(t, 1 << 20).size();
+  };
+  auto announced_size = [&] {
+    Transcoder t(source);
+    EXPECT_TRUE(t.initialize());
+    return t.output().total_size();
+  };
+  const uint64_t first = exact_size();
+  EXPECT_EQ(announced_size(), first);
+
+  // The same source with a cover 1000 bytes longer: its tag grows by exactly that much.
+  jpeg.resize(jpeg.size() + 1000, 0x42);
+  ASSERT_TRUE(fixtures::write_file(cover, jpeg));
+  set_mtime(cover, past + 10);
+  EXPECT_NE(announced_size(), first);
+  const uint64_t second = exact_size();
+  EXPECT_EQ(second, first + 1000);
+  EXPECT_EQ(announced_size(), second);
+
+  // Without the cover the directory has changed.
+  ASSERT_EQ(unlink(cover.c_str()), 0);
+  set_mtime(dir.path(), past + 20);
+  EXPECT_NE(announced_size(), second);
+}
+
 }  // namespace

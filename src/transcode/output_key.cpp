@@ -1,0 +1,59 @@
+#include "transcode/output_key.h"
+
+#include <sys/stat.h>
+
+#include <map>
+#include <mutex>
+
+#include "app/settings.h"
+#include "transcode/folder_cover.h"
+#include "transcode/read_tags_with_covers.h"
+
+namespace {
+
+std::string state_of(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "-";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+         std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+         std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
+         std::to_string(st.st_ctim.tv_nsec);
+}
+
+// Which file is a directory's cover only changes with the directory, so the search (a scan
+// of the directory) is done once per state of it.
+class CoverNames {
+ public:
+  std::string cover_for(const std::string& source_path, const std::string& directory_state) {
+    const std::string directory = source_path.substr(0, source_path.rfind('/'));
+    {
+      std::lock_guard lock(mutex);
+      if (auto it = found.find(directory);
+          it != found.end() && it->second.first == directory_state) {
+        return it->second.second;
+      }
+    }
+    std::string cover = find_folder_cover(source_path);
+    std::lock_guard lock(mutex);
+    if (found.size() >= kMaxDirectories) found.clear();
+    found[directory] = {directory_state, cover};
+    return cover;
+  }
+
+ private:
+  static constexpr size_t kMaxDirectories = 10000;
+  std::mutex mutex;
+  std::map<std::string, std::pair<std::string, std::string>> found;
+};
+
+CoverNames cover_names;
+
+}  // namespace
+
+std::string output_key(const std::string& source_path) {
+  if (parse_cover_mode(settings.covers) != CoverMode::Folder) return source_path;
+  const std::string directory_state = state_of(source_path.substr(0, source_path.rfind('/')));
+  const std::string cover = cover_names.cover_for(source_path, directory_state);
+  if (cover.empty()) return source_path + "\ncover:none:" + directory_state;
+  return source_path + "\ncover:" + cover + ":" + state_of(cover);
+}
