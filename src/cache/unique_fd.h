@@ -31,6 +31,8 @@ class UniqueFd {
     return result;
   }
   void reset() { close_now(); }
+  // Hands the descriptor to a new owner.
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;

@@ -1,14 +1,18 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <memory>
 
+#include "cache/disk_cache.h"
+#include "cache/source_identity.h"
 #include "fs/failure.h"
 #include "fs/file_reader.h"
 #include "fs/handlers.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
-#include "transcode/transcoder.h"
+#include "transcode/output_key.h"
+#include "transcode/shared_transcodes.h"
 
 namespace {
 
@@ -20,15 +24,40 @@ Reader* reader_of(const fuse_file_info* info) {
   return reinterpret_cast<Reader*>(info->fh);
 }
 
+void hand_over(std::unique_ptr<Reader> reader, fuse_file_info* info) {
+  info->fh = reinterpret_cast<uint64_t>(reader.release());
+}
+
+// A finished output kept in the cache directory, read like a plain file. Its size is final,
+// so the page cache may hold it.
+std::unique_ptr<Reader> stored_output(const std::string& source, const SourceIdentity& identity) {
+  DiskCache* disk = disk_cache();
+  if (!disk) return nullptr;
+  uint64_t size = 0;
+  UniqueFd fd = disk->outputs->open_output(output_key(source), identity, disk->fingerprint, size);
+  if (!fd) return nullptr;
+  return std::make_unique<FileReader>(fd.release());
+}
+
 int open_transcoded(const char* path, fuse_file_info* info) {
-  auto transcoder = std::make_unique<Transcoder>(find_source(path));
+  const std::string source = find_source(path);
+  struct stat record;
+  SourceIdentity identity;
+  if (lstat(source.c_str(), &record) == 0) {
+    identity = SourceIdentity::of(record);
+    if (auto reader = stored_output(source, identity)) {
+      hand_over(std::move(reader), info);
+      return 0;
+    }
+  }
   errno = 0;
-  if (!transcoder->initialize()) return failure_result();
+  auto reader = shared_transcodes.open(source, identity);
+  if (!reader) return failure_result();
   // Through the page cache the kernel widens every read to whole pages, so a read of the
   // ID3v1 tag would reach back into the gap and encode the whole file first. Direct I/O
   // hands each read over as the program asked for it.
   info->direct_io = 1;
-  info->fh = reinterpret_cast<uint64_t>(static_cast<Reader*>(transcoder.release()));
+  hand_over(std::move(reader), info);
   return 0;
 }
 

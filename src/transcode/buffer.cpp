@@ -20,6 +20,12 @@ void Buffer::append(std::span<const uint8_t> bytes, bool extend) {
   }
 }
 
+void Buffer::reserve_head(uint64_t bytes) {
+  // A damaged source can announce any length; beyond this the head grows as before.
+  constexpr uint64_t kLargestReservation = uint64_t{1} << 30;
+  head.reserve(static_cast<size_t>(std::min(bytes, kLargestReservation)));
+}
+
 void Buffer::overwrite_at(std::span<const uint8_t> bytes, uint64_t offset) {
   // Clipped to the stored head: a caller's bad offset must never write outside it.
   const uint64_t size = head_size();

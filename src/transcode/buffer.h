@@ -13,6 +13,9 @@ class Buffer {
   void set_tail(std::span<const uint8_t> bytes, uint64_t offset);
   void fit_head_to_tail();
   void fit_tail_to_head();
+  // Makes room for a head of this many bytes at once, so that it never grows by copying.
+  // Pages are only taken as bytes arrive, so a generous figure costs address space only.
+  void reserve_head(uint64_t bytes);
 
   uint64_t total_size() const;
   bool has_range(int64_t offset, uint64_t size) const;

@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 
 #include "app/settings.h"
 #include "cache/attr_cache.h"
 #include "cache/disk_cache.h"
+#include "fs/file_reader.h"
 #include "logging/logger.h"
 #include "transcode/output_key.h"
 #include "transcode/stats_cache.h"
@@ -60,6 +62,7 @@ bool Transcoder::initialize() {
 
   if (!fix_tags_and_size(*decoder, *encoder, source_path, inputs_mtime)) return fail_with_eio();
   Logging::Logger(Logging::DEBUG) << "Tag written to Buffer.";
+  buffer.reserve_head(buffer.tail_offset());
   return true;
 }
 
@@ -67,6 +70,7 @@ int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
   std::lock_guard lock(mutex);
   Logging::Logger(Logging::DEBUG) << "Reading " << size << " bytes from offset " << offset << ".";
 
+  if (stored) return read_stored(destination, offset, size);
   auto* out = reinterpret_cast<uint8_t*>(destination);
   if (static_cast<uint64_t>(offset) > buffer.total_size()) return 0;
   if (buffer.has_range(offset, size)) {
@@ -94,6 +98,7 @@ int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
     }
   }
 
+  if (stored) return read_stored(destination, offset, size);  // finishing put it on disk
   const uint64_t available = buffer.available_from(offset);
   const uint64_t n = available < size ? available : size;
   // Nothing to serve before the end of the file means the output can no longer be
@@ -131,5 +136,37 @@ bool Transcoder::finish() {
                                  buffer.total_size());
     }
   }
+  keep_on_disk();
   return true;
+}
+
+// Once the whole output is stored in the cache directory, later reads come from there and
+// the memory copy goes. Any failure to store it (logged by the store) keeps the memory copy.
+void Transcoder::keep_on_disk() {
+  DiskCache* disk = disk_cache();
+  const uint64_t size = buffer.total_size();
+  if (!disk || !source_identity || size == 0) return;
+  const auto fill = [this](uint8_t* destination, uint64_t offset, size_t n) {
+    if (!buffer.has_range(static_cast<int64_t>(offset), n)) return false;
+    buffer.copy_into(destination, static_cast<int64_t>(offset), n);
+    return true;
+  };
+  if (!disk->outputs->store(cache_key, *source_identity, disk->fingerprint, size, fill)) return;
+  uint64_t stored_bytes = 0;
+  UniqueFd fd =
+      disk->outputs->open_output(cache_key, *source_identity, disk->fingerprint, stored_bytes);
+  // Evicted or replaced at once by another process: the memory copy stays the one served.
+  if (!fd || stored_bytes != size) return;
+  stored = std::make_unique<FileReader>(fd.release());
+  stored_size = size;
+  buffer = Buffer();
+  Logging::Logger(Logging::DEBUG) << "Output stored in the cache directory.";
+}
+
+int64_t Transcoder::read_stored(char* destination, int64_t offset, uint64_t size) {
+  if (static_cast<uint64_t>(offset) >= stored_size) return 0;
+  const uint64_t n = std::min<uint64_t>(size, stored_size - static_cast<uint64_t>(offset));
+  const int64_t count = stored->read(destination, offset, n);
+  if (count < 0) errno = EIO;
+  return count;
 }

@@ -22,6 +22,8 @@ class Transcoder : public Reader {
   int64_t read(char* destination, int64_t offset, uint64_t size) override;
 
   const Buffer& output() const { return buffer; }
+  // Whether the finished output is read from the cache directory now, its memory copy gone.
+  bool served_from_disk() const { return stored != nullptr; }
   // Whether the codecs are still held (they go once the source is exhausted).
   bool has_decoder() const { return decoder != nullptr; }
   bool has_encoder() const { return encoder != nullptr; }
@@ -33,6 +35,8 @@ class Transcoder : public Reader {
 
  private:
   bool finish();
+  void keep_on_disk();
+  int64_t read_stored(char* destination, int64_t offset, uint64_t size);
 
   // The buffer comes first so the encoder, which writes into it, is destroyed before it.
   Buffer buffer;
@@ -44,5 +48,8 @@ class Transcoder : public Reader {
   // What the stats cache stamps the size with: the source's mtime, or a folder cover's
   // when that is newer, so that a changed cover makes a remembered size stale.
   int64_t inputs_mtime = 0;
+  // The stored copy of a finished output, and its size, once it is on disk.
+  std::unique_ptr<Reader> stored;
+  uint64_t stored_size = 0;
   std::mutex mutex;
 };

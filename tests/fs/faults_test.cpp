@@ -257,6 +257,13 @@ class ExtraSanitizerOptions {
 };
 
 TEST_F(Faults, RunningOutOfDescriptorsFailsOpensAndRecovers) {
+  // Opens of one source share its decoder, so each open needs a source of its own.
+  fixtures::AudioSpec short_spec;
+  short_spec.total_samples = 44100 / 4;
+  constexpr int kSources = 60;
+  for (int i = 0; i < kSources; ++i) {
+    ASSERT_TRUE(fixtures::write_flac(source / ("n" + std::to_string(i) + ".flac"), short_spec));
+  }
   {
     // The daemon inherits the limit at spawn; this process gets its own back at once.
     FileLimit limit(24);
@@ -264,8 +271,8 @@ TEST_F(Faults, RunningOutOfDescriptorsFailsOpensAndRecovers) {
   }
   std::vector<int> open_files;
   int failures = 0;
-  for (int i = 0; i < 60; ++i) {
-    const int fd = open((*mount / (i % 2 ? "song.mp3" : "other.mp3")).c_str(), O_RDONLY);
+  for (int i = 0; i < kSources; ++i) {
+    const int fd = open((*mount / ("n" + std::to_string(i) + ".mp3")).c_str(), O_RDONLY);
     if (fd >= 0) {
       open_files.push_back(fd);
     } else {
