@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <string>
 
 // What a cheap lstat tells about a source: while all of it is unchanged, whatever was
 // derived from the file's content still holds. The times carry their nanoseconds so that a
@@ -26,4 +27,11 @@ struct SourceIdentity {
             st.st_ctim.tv_nsec};
   }
   bool operator==(const SourceIdentity&) const = default;
+
+  // All of it as text, for keys that are text.
+  std::string text() const {
+    return std::to_string(device) + ":" + std::to_string(inode) + ":" + std::to_string(size) + ":" +
+           std::to_string(mtime_sec) + "." + std::to_string(mtime_nsec) + ":" +
+           std::to_string(ctime_sec) + "." + std::to_string(ctime_nsec);
+  }
 };

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/settings.h"
+#include "cache/source_identity.h"
 #include "transcode/folder_cover.h"
 #include "transcode/read_tags_with_covers.h"
 
@@ -14,10 +15,7 @@ namespace {
 std::string state_of(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return "-";
-  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
-         std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-         std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
-         std::to_string(st.st_ctim.tv_nsec);
+  return SourceIdentity::of(st).text();
 }
 
 // Which file is a directory's cover only changes with the directory, so the search (a scan

@@ -23,10 +23,7 @@ class SharedReader : public Reader {
 };
 
 std::string state_key(const std::string& source_path, const SourceIdentity& id) {
-  return output_key(source_path) + "\n" + std::to_string(id.device) + ":" +
-         std::to_string(id.inode) + ":" + std::to_string(id.size) + ":" +
-         std::to_string(id.mtime_sec) + "." + std::to_string(id.mtime_nsec) + ":" +
-         std::to_string(id.ctime_sec) + "." + std::to_string(id.ctime_nsec);
+  return output_key(source_path) + "\n" + id.text();
 }
 
 }  // namespace
