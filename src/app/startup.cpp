@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -18,6 +19,8 @@
 #include "transcode/read_tags_with_covers.h"
 
 namespace {
+
+constexpr int kOwnMappingBytes = 256 * 1024;
 
 // Start-up reports go to the unbuffered error stream, one flushed line each.
 void report(const std::string& message) {
@@ -96,6 +99,10 @@ int mount(fuse_args& args, const char* program) {
     report("Error parsing options.");
     return 1;
   }
+  // Output buffers are megabytes each: with a fixed threshold each is mapped on its own and
+  // goes back to the system when freed. glibc would otherwise raise the threshold past the
+  // first one freed and keep later ones in a heap that does not shrink.
+  mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
   return fuse_main_real(args.argc, args.argv, &operations_table, sizeof(operations_table), nullptr);
 }
 

@@ -27,8 +27,9 @@ bool check_cache_directory(std::string& error) {
             std::strerror(errno) + ")";
     return false;
   }
-  // Kept for the life of the process, like the option parser's own copies.
-  settings.cachedir = strdup(resolved);
+  static std::string absolute;  // the settings point into it for the life of the process
+  absolute = resolved;
+  settings.cachedir = absolute.c_str();
   return true;
 }
 

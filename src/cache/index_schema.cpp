@@ -85,17 +85,6 @@ int create_schema(sqlite3* db) {
   return sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr);
 }
 
-int quick_check(sqlite3* db, std::string& result) {
-  Statement statement;
-  int rc = statement.prepare(db, "PRAGMA quick_check(1)");
-  if (rc != SQLITE_OK) return rc;
-  auto use = statement.use();
-  rc = use.step();
-  if (rc != SQLITE_ROW) return rc;
-  result = use.column_text(0);
-  return SQLITE_OK;
-}
-
 SchemaState failed(sqlite3* db, int rc, std::string& reason) {
   reason = sqlite3_errstr(rc);
   if (const char* message = sqlite3_errmsg(db); message && reason != message) {
@@ -143,11 +132,7 @@ SchemaState prepare_index_schema(sqlite3* db, std::string& reason) {
     reason = "unexpected tables";
     return SchemaState::kUnusable;
   }
-  std::string check;
-  if ((rc = quick_check(db, check)) != SQLITE_OK) return failed(db, rc, reason);
-  if (check != "ok") {
-    reason = "integrity check: " + check;
-    return SchemaState::kUnusable;
-  }
+  // No integrity check here: it reads the whole index, which would delay the first request
+  // of every mount; damage found later in use sets the index aside just the same.
   return SchemaState::kReady;
 }

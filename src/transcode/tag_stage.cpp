@@ -12,7 +12,7 @@
 #include "transcode/stats_cache.h"
 
 bool fix_tags_and_size(Decoder& decoder, Encoder& encoder, const std::string& source_path,
-                       int64_t& inputs_mtime) {
+                       int64_t& inputs_mtime, uint64_t remembered_size) {
   if (read_tags_with_covers(decoder, encoder, source_path) == -1) {
     Logging::Logger(Logging::ERROR) << "Error processing metadata.";
     return false;
@@ -25,7 +25,7 @@ bool fix_tags_and_size(Decoder& decoder, Encoder& encoder, const std::string& so
     inputs_mtime = std::max(inputs_mtime, folder_cover_time(source_path));
   }
   uint64_t known_size = 0;
-  stats_cache.get_size(source_path, inputs_mtime, known_size);
+  if (!stats_cache.get_size(source_path, inputs_mtime, known_size)) known_size = remembered_size;
 
   if (encoder.emit_tags(known_size) == -1) {
     Logging::Logger(Logging::ERROR) << "Error rendering tag in Encoder.";

@@ -60,7 +60,9 @@ bool Transcoder::initialize() {
   encoder = create_encoder(&buffer);
   if (!encoder) return fail_with_eio();
 
-  if (!fix_tags_and_size(*decoder, *encoder, source_path, inputs_mtime)) return fail_with_eio();
+  if (!fix_tags_and_size(*decoder, *encoder, source_path, inputs_mtime, remembered_size())) {
+    return fail_with_eio();
+  }
   Logging::Logger(Logging::DEBUG) << "Tag written to Buffer.";
   buffer.reserve_head(buffer.tail_offset());
   return true;
@@ -138,6 +140,20 @@ bool Transcoder::finish() {
   }
   keep_on_disk();
   return true;
+}
+
+// The size a stat reports for this source now, when one is remembered beyond the stats
+// cache: the tail must sit where that size puts it, or a read of the ID3v1 tag at the
+// reported end would find the gap.
+uint64_t Transcoder::remembered_size() const {
+  if (!source_identity) return 0;
+  uint64_t size = 0;
+  if (attr_cache.find(cache_key, *source_identity, size)) return size;
+  DiskCache* disk = disk_cache();
+  if (disk && disk->database->find_size(cache_key, *source_identity, disk->fingerprint, size)) {
+    return size;
+  }
+  return 0;
 }
 
 // Once the whole output is stored in the cache directory, later reads come from there and

@@ -36,6 +36,7 @@ class Transcoder : public Reader {
  private:
   bool finish();
   void keep_on_disk();
+  uint64_t remembered_size() const;
   int64_t read_stored(char* destination, int64_t offset, uint64_t size);
 
   // The buffer comes first so the encoder, which writes into it, is destroyed before it.

@@ -171,3 +171,49 @@ TEST_F(ListingCaches, TenThousandDirectoriesListedOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<uint8_t> read_whole(const std::string& path) {
+  return fixtures::read_file(path);
+}
+
+std::string last_128(const std::string& path, off_t size) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0) << path;
+  if (fd < 0) return {};
+  char tag[128] = {};
+  EXPECT_EQ(pread(fd, tag, sizeof tag, size - 128), 128);
+  close(fd);
+  return {tag, 3};
+}
+
+// A VBR file's exact size, learned in one mount, is what a stat reports in the next; with
+// its stored output gone, the ID3v1 tag is still where that size says, read first thing.
+TEST(CacheDirectory, ExactSizeAfterARemountEvenWithoutTheStoredOutput) {
+  SKIP_WITHOUT_FUSE();
+  fixtures::TempDir source;
+  fixtures::TempDir cache;
+  ASSERT_TRUE(write_song(source / "song.flac", 44100 * 3));
+  const std::vector<std::string> options = {"-o", "attr_timeout=0,entry_timeout=0", "--vbr",
+                                            "--statcachesize=100", "--cachedir=" + cache.path()};
+  std::vector<uint8_t> whole;
+  {
+    Mount first(source.path(), options);
+    ASSERT_TRUE(first.live()) << first.output();
+    whole = read_whole(first / "song.mp3");
+    EXPECT_EQ(stat_of(first / "song.mp3").size, static_cast<off_t>(whole.size()));
+    EXPECT_EQ(first.unmount(), 0) << first.output();
+  }
+  ASSERT_GT(whole.size(), 1000u);
+  ASSERT_EQ(run_command({"sh", "-c", "rm -f " + cache.path() + "/outputs/*/*"}, kCommandTimeoutMs),
+            0);
+  Mount second(source.path(), options);
+  ASSERT_TRUE(second.live()) << second.output();
+  EXPECT_EQ(stat_of(second / "song.mp3").size, static_cast<off_t>(whole.size()));
+  EXPECT_EQ(last_128(second / "song.mp3", static_cast<off_t>(whole.size())), "TAG");
+  EXPECT_EQ(read_whole(second / "song.mp3"), whole);
+  EXPECT_EQ(second.unmount(), 0) << second.output();
+}
+
+}  // namespace
