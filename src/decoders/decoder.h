@@ -15,6 +15,9 @@ class Decoder {
   virtual int64_t source_mtime() = 0;              // seconds since the epoch
   virtual int read_tags(Encoder* encoder) = 0;     // 0 done, -1 failed
   virtual int decode_chunk(Encoder* encoder) = 0;  // 0 progress, 1 end, -1 failed
+  // Tells the decoder, before read_tags, that only the output's size is wanted: it may then
+  // pass pictures with their length and no data.
+  virtual void measure_only() {}
 };
 
 // A decoder for "flac", "ogg", "oga", "opus", "wv", "m4a", "ape", "wav", "aif", "aiff" or

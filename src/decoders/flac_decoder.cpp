@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "decoders/flac_metadata_scan.h"
 #include "decoders/vorbis_comments.h"
 #include "encoders/encoder.h"
 #include "logging/logger.h"
@@ -39,11 +40,18 @@ int FlacDecoder::open_source(const char* path) {
     return -1;
   }
   Logging::Logger(Logging::DEBUG) << "FLAC initialized successfully.";
+  source = file;
   return 0;
 }
 
 int FlacDecoder::read_tags(Encoder* target) {
   encoder = target;
+  // libFLAC has read nothing yet, so a layout the scan leaves alone is read from the start.
+  if (measuring && source) {
+    const ScanResult scanned = scan_flac_metadata(source, *target);
+    if (scanned != ScanResult::NotHandled) return scanned == ScanResult::Done ? 0 : -1;
+    std::rewind(source);
+  }
   if (!process_until_end_of_metadata() || !has_info) {
     Logging::Logger(Logging::ERROR) << "FLAC is invalid.";
     return -1;

@@ -16,6 +16,7 @@ class FlacDecoder : public Decoder, private FLAC::Decoder::File {
   int64_t source_mtime() override { return mtime; }
   int read_tags(Encoder* encoder) override;
   int decode_chunk(Encoder* encoder) override;
+  void measure_only() override { measuring = true; }
 
  private:
   ::FLAC__StreamDecoderWriteStatus write_callback(const ::FLAC__Frame* frame,
@@ -30,4 +31,6 @@ class FlacDecoder : public Decoder, private FLAC::Decoder::File {
   FLAC::Metadata::StreamInfo info;
   bool has_info = false;
   uint64_t decoded_samples = 0;
+  FILE* source = nullptr;  // libFLAC's once initialised; read directly only to measure
+  bool measuring = false;
 };

@@ -104,7 +104,7 @@ void Id3TagBuilder::add_picture(const char* mime_type, int picture_type, const c
                                 const uint8_t* data, int data_length) {
   if (!usable()) return;
   // A negative length or missing bytes would make libid3tag read outside the caller's data.
-  if (data_length < 0 || (data_length > 0 && !data)) return;
+  if (data_length < 0 || (data_length > 0 && !data && !measure_only)) return;
   // Every picture gets a frame of its own, also for a picture type already present.
   id3_frame* frame = attach_new(tag.get(), "APIC");
   if (!frame) return;

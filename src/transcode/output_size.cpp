@@ -25,6 +25,7 @@ bool measure_output_size(const std::string& source_path, uint64_t& size) {
   std::unique_ptr<Decoder> decoder = make_source_decoder(source_path, extension);
   if (!decoder || decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
 
+  decoder->measure_only();
   Mp3SizeProbe probe;
   int64_t inputs_mtime = 0;
   if (!fix_tags_and_size(*decoder, probe, source_path, inputs_mtime)) return fail_with_eio();

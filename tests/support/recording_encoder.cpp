@@ -30,7 +30,7 @@ void RecordingEncoder::add_picture(const char* mime_type, int picture_type, cons
   calls.push_back(std::string("add_picture ") + mime_type + format(" %g ", picture_type) +
                   description + format(" %g", data_length));
   PictureCall call{mime_type, picture_type, description, {}, data_length};
-  if (data_length > 0) call.data.assign(data, data + data_length);
+  if (data_length > 0 && data) call.data.assign(data, data + data_length);
   pictures.push_back(std::move(call));
 }
 
