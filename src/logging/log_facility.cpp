@@ -32,6 +32,9 @@ auto lookup(const Map& map, int level, typename Map::mapped_type fallback) {
 }  // namespace
 
 void emit(LogFacility& facility, int level, const std::string& message) {
+  // Without a sink the line would be formatted (clock, time zone, thread) for nobody; every
+  // request logs one, so that is worth skipping.
+  if (!facility.to_syslog && !facility.file.is_open() && !facility.to_stderr) return;
   const std::string line = format_line(facility.format, time_text(), thread_text(),
                                        lookup(level_names, level, std::string()), message);
   std::lock_guard<std::mutex> lock(sink_mutex());
