@@ -91,14 +91,9 @@ struct PictureHead {
   uint32_t data_length = 0;
 };
 
-// Everything of a PICTURE block but its data; the data must fill the rest of the block.
-bool parse_picture_head(std::FILE* file, uint32_t block_length, PictureHead& picture) {
-  // Type and the MIME length come first, then the description's length, four dimensions
-  // and the data length: at most this much precedes the data apart from the two texts.
-  std::vector<char> head(std::min<uint32_t>(block_length, 64 * 1024));
-  const long start = std::ftell(file);
-  if (start < 0 || !read_exactly(file, head.data(), head.size())) return false;
-  Fields fields(std::string_view(head.data(), head.size()));
+// The fields of a PICTURE block before its data, from its first head_size bytes.
+bool parse_picture_fields(std::string_view head, uint32_t block_length, PictureHead& picture) {
+  Fields fields(head);
   uint32_t length = 0;
   uint32_t ignored = 0;
   if (!fields.u32_be(picture.type) || !fields.u32_be(length) ||
@@ -107,12 +102,30 @@ bool parse_picture_head(std::FILE* file, uint32_t block_length, PictureHead& pic
     return false;
   }
   for (int i = 0; i < 4; ++i) {
-    if (!fields.u32_be(ignored)) return false;
+    if (!fields.u32_be(ignored)) return false;  // width, height, depth, colours
   }
   if (!fields.u32_be(picture.data_length)) return false;
-  const size_t head_size = head.size() - fields.remaining();
-  if (uint64_t{head_size} + picture.data_length != block_length) return false;
-  return std::fseek(file, start + static_cast<long>(block_length), SEEK_SET) == 0;
+  // The data must fill the rest of the block exactly.
+  return uint64_t{head.size() - fields.remaining()} + picture.data_length == block_length;
+}
+
+// Everything of a PICTURE block but its data, which is skipped. The texts before the data
+// are short, so a small read nearly always holds them; a longer one is read when not.
+bool parse_picture_head(std::FILE* file, uint32_t block_length, PictureHead& picture) {
+  const long start = std::ftell(file);
+  if (start < 0) return false;
+  for (uint32_t limit : {uint32_t{4096}, uint32_t{64 * 1024}}) {
+    std::vector<char> head(std::min(block_length, limit));
+    if (std::fseek(file, start, SEEK_SET) != 0 || !read_exactly(file, head.data(), head.size())) {
+      return false;
+    }
+    picture = PictureHead();
+    if (parse_picture_fields(std::string_view(head.data(), head.size()), block_length, picture)) {
+      return std::fseek(file, start + static_cast<long>(block_length), SEEK_SET) == 0;
+    }
+    if (head.size() == block_length) return false;
+  }
+  return false;
 }
 
 // A C string stops at its first NUL, as the text libFLAC hands on does.

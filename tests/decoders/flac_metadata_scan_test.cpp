@@ -54,6 +54,8 @@ TEST(FlacMetadataScan, MakesTheCallsLibFlacReadingMakes) {
   back.data = std::vector<uint8_t>(70000, 0xFF);
   fixtures::Picture empty;
   empty.mime_type = "";
+  fixtures::Picture wordy = front;  // its texts do not fit the first small read
+  wordy.description = std::string(6000, 'w');
   const struct {
     const char* name;
     fixtures::Comments comments;
@@ -75,6 +77,7 @@ TEST(FlacMetadataScan, MakesTheCallsLibFlacReadingMakes) {
        8000,
        ScanResult::Done},
       {"picture without data", {}, {empty}, 2, 96000, ScanResult::Done},
+      {"long description", {"TITLE=x"}, {wordy, back}, 2, 48000, ScanResult::Done},
       {"three channels", {"TITLE=x"}, {}, 3, 44100, ScanResult::Done},
   };
   for (const auto& c : cases) {
