@@ -35,6 +35,8 @@ TEST_F(CacheDirSizes, StatRightAfterARemount) {
        },
        kLearnt},
       {"another bit rate", {"-b", "128"}, {"-b", "192"}, nullptr, kReference},
+      // Without the stats cache a VBR output is padded to its predicted size.
+      {"VBR, stats cache off", vbr, {"--vbr"}, nullptr, kReference},
       {"VBR, another quality",
        vbr,
        {"--vbr", "--statcachesize=100", "--quality=2"},
