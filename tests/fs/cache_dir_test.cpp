@@ -2,6 +2,7 @@
 // what was learnt before, and never a size of another setting or of an earlier source.
 #include <gtest/gtest.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -50,11 +51,20 @@ TEST_F(CacheDirSizes, StatRightAfterARemount) {
          utimes((source / "song.flac").c_str(), later);
        },
        kReference},
+      // What the output is made of has changed beside the source.
+      {"folder cover added",
+       {"--covers=folder"},
+       {"--covers=folder"},
+       [this] {
+         fixtures::write_file(source / "cover.png", fixtures::solid_png(64, 64, 0x336699));
+       },
+       kReference},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(run_command({"rm", "-rf", cache_dir()}, kCommandTimeoutMs), 0);
     add_song("song.flac", 3);
+    unlink((source / "cover.png").c_str());
 
     auto olvex = start(cached(c.first));
     ASSERT_TRUE(olvex->live()) << olvex->output();

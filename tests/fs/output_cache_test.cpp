@@ -54,19 +54,21 @@ TEST_F(OutputCache, ReadingAgain) {
   const Bytes expected = reference("song.mp3").bytes;
   const struct {
     const char* what;
-    bool cachedir;
+    std::vector<std::string> options;
     bool remount;
     int most_further_encodings;  // in the second read
+    size_t stored;               // outputs in the cache directory at the end
   } cases[] = {
       // The last release frees the Transcoder, but the kernel may send it after the next open.
-      {"re-open after close", false, false, 1},
-      {"re-open after close, --cachedir", true, false, 0},
-      {"remount with the same --cachedir", true, true, 0},
+      {"re-open after close", {}, false, 1, 0},
+      {"re-open after close, --cachedir", cached(), false, 0, 1},
+      {"remount with the same --cachedir", cached(), true, 0, 1},
+      {"output larger than --cachesize", cached({"--cachesize=1K"}), false, 1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     clear_cache();
-    const auto options = c.cachedir ? cached() : std::vector<std::string>{};
+    const auto& options = c.options;
     auto olvex = start(options);
     ASSERT_TRUE(olvex->live()) << olvex->output();
     EXPECT_TRUE(read_whole(*olvex / "song.mp3") == expected);
@@ -81,6 +83,7 @@ TEST_F(OutputCache, ReadingAgain) {
     EXPECT_TRUE(read_whole(*olvex / "song.mp3") == expected);
     EXPECT_LE(olvex->encodings() - before, c.most_further_encodings) << olvex->log();
     EXPECT_EQ(olvex->errors(), 0) << olvex->log();
+    EXPECT_EQ(stored_outputs().size(), c.stored);
     olvex->stop();
   }
 }
