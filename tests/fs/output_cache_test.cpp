@@ -149,6 +149,26 @@ TEST_F(OutputCache, DamagedStoreIsNeverServed) {
   }
 }
 
+// The outputs a damaged index recorded can no longer be found or evicted; they go with it,
+// or the directory would hold more than --cachesize allows, for ever.
+TEST_F(OutputCache, OutputsOfADamagedIndexGoWithIt) {
+  auto olvex = start(cached());
+  ASSERT_TRUE(olvex->live()) << olvex->output();
+  read_whole(*olvex / "song.mp3");
+  read_whole(*olvex / "other.mp3");
+  EXPECT_EQ(stored_outputs().size(), 2u);
+  olvex->stop();
+
+  ASSERT_TRUE(fixtures::write_file(cache_dir() + "/index.sqlite", Bytes(8192, 0x5a)));
+  olvex = start(cached());
+  ASSERT_TRUE(olvex->live()) << olvex->output();
+  EXPECT_GE(olvex->errors(), 1) << olvex->log();
+  EXPECT_TRUE(stored_outputs().empty());
+  read_whole(*olvex / "song.mp3");
+  EXPECT_EQ(stored_outputs().size(), 1u);
+  olvex->stop();
+}
+
 // Room for one of the two outputs: storing the second evicts the first while two readers
 // hold it, one reading the Transcoder that stored it and one the stored file itself.
 TEST_F(OutputCache, EvictedOutputStaysWholeForItsReaders) {
