@@ -22,13 +22,16 @@ ino_t inode_of(const std::string& path) {
 }
 
 // Renames a damaged index out of the way, with the journal files that belong to it,
-// unless another process has already put a fresh one in its place.
-void set_aside(const std::string& path, ino_t damaged_inode) {
+// unless another process has already put a fresh one in its place. The outputs it
+// recorded go too: nothing could find or evict them again.
+void set_aside(const std::string& dir, ino_t damaged_inode) {
+  const std::string path = index_path(dir);
   if (damaged_inode != 0 && inode_of(path) != damaged_inode) return;
   std::string aside = path + ".damaged-" + std::to_string(std::time(nullptr));
   if (rename(path.c_str(), aside.c_str()) != 0) unlink(path.c_str());
   unlink((path + "-wal").c_str());
   unlink((path + "-shm").c_str());
+  remove_stored_outputs(dir);
 }
 
 // Opens the index in dir; one that is damaged or not ours is set aside and made anew.
@@ -44,7 +47,7 @@ std::unique_ptr<IndexConnection> open_index(const std::string& dir, std::string&
   }
   Logging::Logger(Logging::ERROR) << "Cache index " << path << " is unusable (" << reason
                                   << "); it is set aside and rebuilt empty.";
-  set_aside(path, inode);
+  set_aside(dir, inode);
   if (auto connection = IndexConnection::open(path, state, reason)) return connection;
   error = "Cache directory is not usable: " + dir + " (" + reason + ")";
   return nullptr;
@@ -206,7 +209,7 @@ void CacheDatabase::rebuild_if_damaged_locked() {
   damaged = false;
   ino_t inode = connection ? connection->inode : 0;
   connection.reset();
-  set_aside(index_path(dir), inode);
+  set_aside(dir, inode);
   std::string error;
   connection = open_index(dir, error);
   if (connection) {

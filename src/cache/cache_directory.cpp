@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fs/dir_handle.h"
+
 bool make_directory(const std::string& path) {
   if (mkdir(path.c_str(), 0755) == 0) return true;
   if (errno != EEXIST) return false;
@@ -17,6 +19,17 @@ bool make_directory(const std::string& path) {
 }
 
 namespace {
+
+// Calls each with the name of every entry of path but . and ..
+template <typename Each>
+void for_each_entry(const std::string& path, Each each) {
+  DirHandle handle(opendir(path.c_str()));
+  if (!handle) return;
+  while (const dirent* entry = readdir(handle.get())) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") each(path + "/" + name);
+  }
+}
 
 // mkdir -p: every missing component from the top down.
 bool make_directories(const std::string& dir) {
@@ -40,4 +53,11 @@ bool prepare_cache_directory(const std::string& dir, std::string& error) {
     error = "Cache directory is not usable: " + dir + " (" + std::strerror(code) + ")";
   }
   return usable;
+}
+
+void remove_stored_outputs(const std::string& dir) {
+  for_each_entry(dir + "/" + cache_layout::kOutputsDir, [](const std::string& folder) {
+    for_each_entry(folder, [](const std::string& file) { unlink(file.c_str()); });
+    rmdir(folder.c_str());
+  });
 }

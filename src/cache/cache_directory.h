@@ -14,5 +14,8 @@ inline constexpr const char* kTempDir = "tmp";
 // directory this process can write. false with error set to one line naming DIR.
 bool prepare_cache_directory(const std::string& dir, std::string& error);
 
+// Removes every stored output file and its folder, leaving the outputs folder itself.
+void remove_stored_outputs(const std::string& dir);
+
 // mkdir that accepts an existing directory; false with errno set otherwise.
 bool make_directory(const std::string& path);
