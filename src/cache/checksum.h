@@ -18,8 +18,7 @@ class Checksum {
 
   // Four lanes keep four multiplications in flight: a single chain of them would hold
   // the first read of a stored output to about half a gigabyte a second.
-  uint64_t lanes[4] = {0x60ea27eeadc0b5d6ull, 0xc2b2ae3d27d4eb4full, 0x0ull,
-                       0x61c8864e7a143579ull};
+  uint64_t lanes[4] = {0x60ea27eeadc0b5d6ull, 0xc2b2ae3d27d4eb4full, 0x0ull, 0x61c8864e7a143579ull};
   uint64_t length = 0;
   uint8_t partial[kBlock] = {};
   size_t partial_size = 0;
