@@ -22,8 +22,6 @@ class Transcoder : public Reader {
   int64_t read(char* destination, int64_t offset, uint64_t size) override;
 
   const Buffer& output() const { return buffer; }
-  // Whether the finished output is read from the cache directory now, its memory copy gone.
-  bool served_from_disk() const { return stored != nullptr; }
   // Whether the codecs are still held (they go once the source is exhausted).
   bool has_decoder() const { return decoder != nullptr; }
   bool has_encoder() const { return encoder != nullptr; }
