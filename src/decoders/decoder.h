@@ -23,6 +23,9 @@ class Decoder {
 // A decoder for "flac", "ogg", "oga", "opus", "wv", "m4a", "ape", "wav", "aif", "aiff" or
 // "tta" in any letter case; lower-cases extension in place. Opens no file.
 std::unique_ptr<Decoder> make_decoder(std::string& extension);
+// Whether make_decoder would make one, without making it (a FLAC decoder allocates its
+// buffers as it is made, and listings ask this of every name).
+bool has_decoder(std::string extension);
 
 // The decoder for the file at path: make_decoder's, except that an Ogg file whose
 // first stream is not Vorbis (Ogg FLAC, Opus) goes to FFmpeg.

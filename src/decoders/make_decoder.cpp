@@ -15,17 +15,35 @@ const std::map<std::string, std::string> ffmpeg_containers = {
     {"wav", "wav"},  {"aif", "aiff"}, {"aiff", "aiff"}, {"tta", "tta"},
 };
 
+enum class Kind { None, Vorbis, Flac, Ffmpeg };
+
+// The one place that says which extension goes to which decoder; lower-cases extension.
+Kind kind_of(std::string& extension) {
+  for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  if (extension == "ogg" || extension == "oga") return Kind::Vorbis;
+  if (extension == "flac") return Kind::Flac;
+  if (ffmpeg_containers.count(extension) != 0) return Kind::Ffmpeg;
+  return Kind::None;
+}
+
 }  // namespace
 
 std::unique_ptr<Decoder> make_decoder(std::string& extension) {
-  for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  if (extension == "ogg" || extension == "oga") return std::make_unique<VorbisDecoder>();
-  if (extension == "flac") return std::make_unique<FlacDecoder>();
-  const auto container = ffmpeg_containers.find(extension);
-  if (container != ffmpeg_containers.end()) {
-    return std::make_unique<FfmpegDecoder>(container->second);
+  switch (kind_of(extension)) {
+    case Kind::Vorbis:
+      return std::make_unique<VorbisDecoder>();
+    case Kind::Flac:
+      return std::make_unique<FlacDecoder>();
+    case Kind::Ffmpeg:
+      return std::make_unique<FfmpegDecoder>(ffmpeg_containers.at(extension));
+    case Kind::None:
+      break;
   }
   return nullptr;
+}
+
+bool has_decoder(std::string extension) {
+  return kind_of(extension) != Kind::None;
 }
 
 std::unique_ptr<Decoder> make_source_decoder(const std::string& path, std::string& extension) {

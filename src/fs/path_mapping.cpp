@@ -6,14 +6,9 @@
 
 namespace {
 
-// Only the answer counts; the decoder is dropped at once.
-bool is_decodable(std::string extension) {
-  return make_decoder(extension) != nullptr;
-}
-
 // A few hundred thousand names of a large library take a few tens of MB at most.
 constexpr size_t kIndexedNames = 200000;
-DirIndex directory_index(kIndexedNames, is_decodable);
+DirIndex directory_index(kIndexedNames, has_decoder);
 
 }  // namespace
 
@@ -24,7 +19,7 @@ std::string to_source_path(const std::string& path) {
 std::string to_output_name(const std::string& name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return name;
-  if (!is_decodable(name.substr(dot + 1))) return name;
+  if (!has_decoder(name.substr(dot + 1))) return name;
   return name.substr(0, dot + 1) + settings.desttype;
 }
 

@@ -33,6 +33,7 @@ TEST(MakeDecoder, PicksTheDecoderByLowerCasedExtension) {
   for (const ExtensionCase& c : kExtensions) {
     SCOPED_TRACE(c.extension);
     std::string extension = c.extension;
+    EXPECT_EQ(has_decoder(extension), c.kind != Kind::None);
     std::unique_ptr<Decoder> decoder = make_decoder(extension);
     EXPECT_EQ(extension, c.lowered);
     switch (c.kind) {
