@@ -22,29 +22,38 @@ bool read_u32(PictureBlock& block, uint32_t& value) {
 }
 
 template <typename Bytes>
-bool read_bytes(PictureBlock& block, Bytes& out) {
-  uint32_t length;
-  if (!read_u32(block, length) || !fits(block, length)) return false;
+bool read_exactly(PictureBlock& block, uint64_t length, Bytes& out) {
+  if (!fits(block, length)) return false;
   const uint8_t* at = block.raw.data() + block.cursor;
   out.assign(at, at + length);
   block.cursor += length;
   return true;
 }
 
-bool parse_fields(PictureBlock& block) {
-  if (!read_u32(block, block.picture_type)) return false;
-  if (!read_bytes(block, block.mime_type) || !read_bytes(block, block.description)) return false;
-  // Width, height, colour depth and colour count are not needed.
-  if (!fits(block, 20)) return false;
-  block.cursor += 16;
-  return read_bytes(block, block.data);
+template <typename Bytes>
+bool read_bytes(PictureBlock& block, Bytes& out) {
+  uint32_t length;
+  return read_u32(block, length) && read_exactly(block, length, out);
 }
 
 }  // namespace
 
+bool parse_picture_head(PictureBlock& block, uint32_t& data_length) {
+  if (!read_u32(block, block.picture_type)) return false;
+  if (!read_bytes(block, block.mime_type) || !read_bytes(block, block.description)) return false;
+  // Width, height, colour depth and colour count are not needed.
+  if (!fits(block, 16)) return false;
+  block.cursor += 16;
+  return read_u32(block, data_length);
+}
+
 bool parse_picture_block(PictureBlock& block) {
+  uint32_t data_length = 0;
   // The encoder takes the data length as an int.
-  if (parse_fields(block) && block.data.size() <= INT_MAX) return true;
+  if (parse_picture_head(block, data_length) && read_exactly(block, data_length, block.data) &&
+      block.data.size() <= INT_MAX) {
+    return true;
+  }
   Logging::Logger(Logging::ERROR) << "Couldn't decode picture data as valid data.";
   return false;
 }

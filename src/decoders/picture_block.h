@@ -20,6 +20,10 @@ struct PictureBlock {
 // Fills the fields from raw, checking every length against the bytes left.
 bool parse_picture_block(PictureBlock& block);
 
+// Fills the fields before the data (type, MIME type, description) and gives the data's
+// length, leaving the cursor where the data begins; raw may end there. Logs nothing.
+bool parse_picture_head(PictureBlock& block, uint32_t& data_length);
+
 // Decodes a METADATA_BLOCK_PICTURE value and passes its picture to the encoder.
 // false only when the value is not valid base64; a malformed block is logged and skipped.
 bool add_embedded_picture(std::string_view value, Encoder* encoder);
