@@ -3,8 +3,7 @@
 #include <cerrno>
 
 #include "app/settings.h"
-#include "cache/attr_cache.h"
-#include "cache/disk_cache.h"
+#include "cache/remembered_size.h"
 #include "cache/source_identity.h"
 #include "fs/failure.h"
 #include "fs/handlers.h"
@@ -30,15 +29,9 @@ bool remembered_or_measured_size(const std::string& source, const struct stat& r
                                  uint64_t& size) {
   const SourceIdentity identity = SourceIdentity::of(record);
   const std::string key = output_key(source);
-  if (attr_cache.find(key, identity, size)) return true;
-  DiskCache* disk = disk_cache();
-  if (disk && disk->database->find_size(key, identity, disk->fingerprint, size)) {
-    attr_cache.put(key, identity, size);
-    return true;
-  }
+  if (find_remembered_size(key, identity, size)) return true;
   if (!measure_output_size(source, size)) return false;
-  attr_cache.put(key, identity, size);
-  if (disk) disk->database->store_size(key, identity, disk->fingerprint, size);
+  remember_size(key, identity, size);
   return true;
 }
 

@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "app/settings.h"
-#include "cache/attr_cache.h"
 #include "cache/disk_cache.h"
+#include "cache/remembered_size.h"
 #include "fs/file_reader.h"
 #include "logging/logger.h"
 #include "transcode/output_key.h"
@@ -132,11 +132,7 @@ bool Transcoder::finish() {
   }
   // A later stat reports what this file turned out to be, as the stats cache makes it do.
   if (source_identity && buffer.total_size() != 0) {
-    attr_cache.put(cache_key, *source_identity, buffer.total_size());
-    if (DiskCache* disk = disk_cache()) {
-      disk->database->store_size(cache_key, *source_identity, disk->fingerprint,
-                                 buffer.total_size());
-    }
+    remember_size(cache_key, *source_identity, buffer.total_size());
   }
   keep_on_disk();
   return true;
@@ -146,13 +142,8 @@ bool Transcoder::finish() {
 // cache: the tail must sit where that size puts it, or a read of the ID3v1 tag at the
 // reported end would find the gap.
 uint64_t Transcoder::remembered_size() const {
-  if (!source_identity) return 0;
   uint64_t size = 0;
-  if (attr_cache.find(cache_key, *source_identity, size)) return size;
-  DiskCache* disk = disk_cache();
-  if (disk && disk->database->find_size(cache_key, *source_identity, disk->fingerprint, size)) {
-    return size;
-  }
+  if (source_identity && find_remembered_size(cache_key, *source_identity, size)) return size;
   return 0;
 }
 

@@ -1,0 +1,19 @@
+#include "cache/remembered_size.h"
+
+#include "cache/attr_cache.h"
+#include "cache/disk_cache.h"
+
+bool find_remembered_size(const std::string& key, const SourceIdentity& identity, uint64_t& size) {
+  if (attr_cache.find(key, identity, size)) return true;
+  DiskCache* disk = disk_cache();
+  if (!disk || !disk->database->find_size(key, identity, disk->fingerprint, size)) return false;
+  attr_cache.put(key, identity, size);
+  return true;
+}
+
+void remember_size(const std::string& key, const SourceIdentity& identity, uint64_t size) {
+  attr_cache.put(key, identity, size);
+  if (DiskCache* disk = disk_cache()) {
+    disk->database->store_size(key, identity, disk->fingerprint, size);
+  }
+}
