@@ -167,12 +167,12 @@ UniqueFd OutputStore::open_output(const std::string& source_path, const SourceId
   return fd;
 }
 
-bool OutputStore::store(const std::string& source_path, const SourceIdentity& id,
-                        const std::string& fingerprint, uint64_t size, const Fill& fill) {
+UniqueFd OutputStore::store(const std::string& source_path, const SourceIdentity& id,
+                            const std::string& fingerprint, uint64_t size, const Fill& fill) {
   if (size > capacity) {
     Logging::Logger(Logging::DEBUG)
         << "Output of " << source_path << " is larger than the whole cache; not stored.";
-    return false;
+    return {};
   }
   CacheDatabase::OutputRecord record{id, file_name(source_path, id, fingerprint), size, 0};
   const std::string temp = dir + "/" + temp_name();
@@ -181,15 +181,19 @@ bool OutputStore::store(const std::string& source_path, const SourceIdentity& id
   std::string failure;
   TempFile temp_file(temp);
   bool ok = write_output(temp, size, fill, record.checksum, failure);
-  if (ok && !(make_directory(dir + "/" + cache_layout::kOutputsDir) && make_directory(folder) &&
-              rename(temp.c_str(), final_path.c_str()) == 0)) {
+  // Opened before the rename, the descriptor is of the very file just summed, whatever
+  // replaces the name later.
+  UniqueFd written;
+  if (ok) written = UniqueFd(open(temp.c_str(), O_RDONLY | O_CLOEXEC));
+  if (ok && !(written && make_directory(dir + "/" + cache_layout::kOutputsDir) &&
+              make_directory(folder) && rename(temp.c_str(), final_path.c_str()) == 0)) {
     failure = std::strerror(errno);
     ok = false;
   }
   if (!ok) {
     Logging::Logger(Logging::ERROR) << "Could not store the output of " << source_path << " in "
                                     << dir << ": " << failure << ".";
-    return false;
+    return {};
   }
   temp_file.keep();
 
@@ -198,13 +202,13 @@ bool OutputStore::store(const std::string& source_path, const SourceIdentity& id
   std::vector<std::string> released;
   if (!database.record_output(source_path, fingerprint, record, capacity, released)) {
     drop(source_path, fingerprint, record.file, inode);
-    return false;
+    return {};
   }
   for (const std::string& file : released) {
     forget(file);
     unlink((dir + "/" + file).c_str());
   }
-  return true;
+  return written;
 }
 
 // Copies the output into a new file at temp, summing it on the way.

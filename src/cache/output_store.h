@@ -32,10 +32,11 @@ class OutputStore {
   // Fills [offset, offset + n) of the output into dst; false when it cannot.
   using Fill = std::function<bool(uint8_t* dst, uint64_t offset, size_t n)>;
   // Writes a finished output of size bytes, chunk by chunk from fill, under a temporary
-  // name, renames it into place and records it, evicting others to make room. false
-  // (logged) when it is not kept: larger than the capacity, or any write error.
-  bool store(const std::string& source_path, const SourceIdentity& id,
-             const std::string& fingerprint, uint64_t size, const Fill& fill);
+  // name, renames it into place and records it, evicting others to make room. Gives a
+  // read-only descriptor of the file written, which needs no check; an empty one (logged)
+  // when it is not kept: larger than the capacity, or any write error.
+  UniqueFd store(const std::string& source_path, const SourceIdentity& id,
+                 const std::string& fingerprint, uint64_t size, const Fill& fill);
 
   // Where an output for this key lives, relative to the cache directory: a name per key,
   // so that files of different keys never replace each other.

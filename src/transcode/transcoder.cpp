@@ -158,12 +158,8 @@ void Transcoder::keep_on_disk() {
     buffer.copy_into(destination, static_cast<int64_t>(offset), n);
     return true;
   };
-  if (!disk->outputs->store(cache_key, *source_identity, disk->fingerprint, size, fill)) return;
-  uint64_t stored_bytes = 0;
-  UniqueFd fd =
-      disk->outputs->open_output(cache_key, *source_identity, disk->fingerprint, stored_bytes);
-  // Evicted or replaced at once by another process: the memory copy stays the one served.
-  if (!fd || stored_bytes != size) return;
+  UniqueFd fd = disk->outputs->store(cache_key, *source_identity, disk->fingerprint, size, fill);
+  if (!fd) return;
   stored = std::make_unique<FileReader>(fd.release());
   stored_size = size;
   buffer = Buffer();

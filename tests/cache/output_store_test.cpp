@@ -76,7 +76,8 @@ class StoreFixture {
   }
 
   bool put(const std::string& path, uint64_t inode, const std::vector<uint8_t>& bytes) {
-    return store->store(path, identity(inode), kPrint, bytes.size(), from(bytes));
+    return static_cast<bool>(
+        store->store(path, identity(inode), kPrint, bytes.size(), from(bytes)));
   }
 
   // The stored bytes, or nullopt-like empty + false on a miss.
@@ -118,6 +119,17 @@ TEST(OutputStore, StoredBytesComeBackInThisAndTheNextProcess) {
     }
   }
   EXPECT_TRUE(files_under(cache.dir / "tmp").empty());
+}
+
+// The writer reads its own output back through the descriptor the store gives, whatever
+// happens to the file's name afterwards.
+TEST(OutputStore, StoreGivesADescriptorOfTheBytesItWrote) {
+  StoreFixture cache;
+  const std::vector<uint8_t> bytes = content(3 * OutputStore::kChunkSize + 5, 7);
+  UniqueFd written = cache.store->store("/w", identity(7), kPrint, bytes.size(), from(bytes));
+  ASSERT_TRUE(written);
+  for (const std::string& file : files_under(cache.dir / "outputs")) unlink(file.c_str());
+  EXPECT_EQ(read_all(written.get(), bytes.size() + 1), bytes);
 }
 
 TEST(OutputStore, MissesForAnotherIdentityOrFingerprint) {
