@@ -30,28 +30,29 @@ void hand_over(std::unique_ptr<Reader> reader, fuse_file_info* info) {
 
 // A finished output kept in the cache directory, read like a plain file. Its size is final,
 // so the page cache may hold it.
-std::unique_ptr<Reader> stored_output(const std::string& source, const SourceIdentity& identity) {
+std::unique_ptr<Reader> stored_output(const std::string& key, const SourceIdentity& identity) {
   DiskCache* disk = disk_cache();
   if (!disk) return nullptr;
   uint64_t size = 0;
-  UniqueFd fd = disk->outputs->open_output(output_key(source), identity, disk->fingerprint, size);
+  UniqueFd fd = disk->outputs->open_output(key, identity, disk->fingerprint, size);
   if (!fd) return nullptr;
   return std::make_unique<FileReader>(fd.release());
 }
 
 int open_transcoded(const char* path, fuse_file_info* info) {
   const std::string source = find_source(path);
+  const std::string key = output_key(source);
   struct stat record;
   SourceIdentity identity;
   if (lstat(source.c_str(), &record) == 0) {
     identity = SourceIdentity::of(record);
-    if (auto reader = stored_output(source, identity)) {
+    if (auto reader = stored_output(key, identity)) {
       hand_over(std::move(reader), info);
       return 0;
     }
   }
   errno = 0;
-  auto reader = shared_transcodes.open(source, identity);
+  auto reader = shared_transcodes.open(source, key, identity);
   if (!reader) return failure_result();
   // Through the page cache the kernel widens every read to whole pages, so a read of the
   // ID3v1 tag would reach back into the gap and encode the whole file first. Direct I/O

@@ -22,8 +22,8 @@ std::string state_of(const std::string& path) {
 // of the directory) is done once per state of it.
 class CoverNames {
  public:
-  std::string cover_for(const std::string& source_path, const std::string& directory_state) {
-    const std::string directory = source_path.substr(0, source_path.rfind('/'));
+  std::string cover_for(const std::string& source_path, const std::string& directory,
+                        const std::string& directory_state) {
     {
       std::lock_guard lock(mutex);
       if (auto it = found.find(directory);
@@ -50,8 +50,9 @@ CoverNames cover_names;
 
 std::string output_key(const std::string& source_path) {
   if (parse_cover_mode(settings.covers) != CoverMode::Folder) return source_path;
-  const std::string directory_state = state_of(source_path.substr(0, source_path.rfind('/')));
-  const std::string cover = cover_names.cover_for(source_path, directory_state);
+  const std::string directory = source_path.substr(0, source_path.rfind('/'));
+  const std::string directory_state = state_of(directory);
+  const std::string cover = cover_names.cover_for(source_path, directory, directory_state);
   if (cover.empty()) return source_path + "\ncover:none:" + directory_state;
   return source_path + "\ncover:" + cover + ":" + state_of(cover);
 }

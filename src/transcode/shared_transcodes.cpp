@@ -2,7 +2,6 @@
 
 #include <iterator>
 
-#include "transcode/output_key.h"
 #include "transcode/transcoder.h"
 
 SharedTranscodes shared_transcodes;
@@ -22,8 +21,8 @@ class SharedReader : public Reader {
   std::shared_ptr<Transcoder> transcoder;
 };
 
-std::string state_key(const std::string& source_path, const SourceIdentity& id) {
-  return output_key(source_path) + "\n" + id.text();
+std::string state_key(const std::string& key, const SourceIdentity& id) {
+  return key + "\n" + id.text();
 }
 
 }  // namespace
@@ -43,8 +42,9 @@ std::shared_ptr<SharedTranscodes::Slot> SharedTranscodes::slot_for(const std::st
 }
 
 std::unique_ptr<Reader> SharedTranscodes::open(const std::string& source_path,
+                                               const std::string& key,
                                                const SourceIdentity& identity) {
-  const std::shared_ptr<Slot> slot = slot_for(state_key(source_path, identity));
+  const std::shared_ptr<Slot> slot = slot_for(state_key(key, identity));
   std::lock_guard lock(slot->mutex);
   std::shared_ptr<Transcoder> transcoder = slot->transcoder.lock();
   if (!transcoder) {

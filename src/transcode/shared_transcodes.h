@@ -16,8 +16,10 @@ class Transcoder;
 class SharedTranscodes {
  public:
   // A reader of the Transcoder for source_path in the given state, made and initialized
-  // when none is open. nullptr with errno when it cannot be initialized.
-  std::unique_ptr<Reader> open(const std::string& source_path, const SourceIdentity& identity);
+  // when none is open; key is source_path's output_key. nullptr with errno when it cannot
+  // be initialized.
+  std::unique_ptr<Reader> open(const std::string& source_path, const std::string& key,
+                               const SourceIdentity& identity);
 
   // How many sources have a Transcoder open now.
   size_t open_sources();

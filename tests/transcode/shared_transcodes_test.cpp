@@ -12,6 +12,7 @@
 #include "support/fixtures.h"
 #include "support/log_capture.h"
 #include "support/settings_guard.h"
+#include "transcode/output_key.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ TEST_F(SharedTranscodesTest, ConcurrentOpensShareOneEncoding) {
     std::vector<std::thread> threads;
     for (int r = 0; r < readers; ++r) {
       threads.emplace_back([&, r] {
-        auto reader = shared_transcodes.open(path, identity);
+        auto reader = shared_transcodes.open(path, output_key(path), identity);
         ASSERT_NE(reader, nullptr);
         outputs[r] = read_all(*reader);
       });
@@ -69,14 +70,14 @@ TEST_F(SharedTranscodesTest, ConcurrentOpensShareOneEncoding) {
 }
 
 TEST_F(SharedTranscodesTest, TheLastReaderFreesItAndAChangedSourceGetsItsOwn) {
-  auto first = shared_transcodes.open(path, identity);
-  auto second = shared_transcodes.open(path, identity);
+  auto first = shared_transcodes.open(path, output_key(path), identity);
+  auto second = shared_transcodes.open(path, output_key(path), identity);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   const size_t before = shared_transcodes.open_sources();
   SourceIdentity changed = identity;
   ++changed.mtime_nsec;
-  auto third = shared_transcodes.open(path, changed);
+  auto third = shared_transcodes.open(path, output_key(path), changed);
   ASSERT_NE(third, nullptr);
   EXPECT_EQ(shared_transcodes.open_sources(), before + 1);
   first.reset();
@@ -92,7 +93,9 @@ TEST_F(SharedTranscodesTest, AFailedOpenIsNotShared) {
   ASSERT_EQ(lstat((dir / "bad.flac").c_str(), &st), 0);
   for (int attempt = 0; attempt < 2; ++attempt) {
     errno = 0;
-    EXPECT_EQ(shared_transcodes.open(dir / "bad.flac", SourceIdentity::of(st)), nullptr);
+    EXPECT_EQ(shared_transcodes.open(dir / "bad.flac", output_key(dir / "bad.flac"),
+                                     SourceIdentity::of(st)),
+              nullptr);
     EXPECT_EQ(errno, EIO);
   }
 }
