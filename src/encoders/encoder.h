@@ -27,3 +27,9 @@ class Encoder {
 
 // An encoder for exactly "mp3", bound to buffer (which may be absent); otherwise none.
 std::unique_ptr<Encoder> make_encoder(const std::string& desttype, Buffer* buffer);
+
+// What measures the output of that encoder without encoding: it takes the same calls, and
+// its output_size() is the size the encoder's Buffer would report. None where there is no
+// encoder.
+class Mp3SizeProbe;
+std::unique_ptr<Mp3SizeProbe> make_size_probe(const std::string& desttype);

@@ -17,8 +17,8 @@ bool fail_with_eio() {
 }  // namespace
 
 bool measure_output_size(const std::string& source_path, uint64_t& size) {
-  // Only MP3 can be measured; start-up refuses every other output type.
-  if (std::string(settings.desttype) != "mp3") return fail_with_eio();
+  std::unique_ptr<Mp3SizeProbe> probe = make_size_probe(settings.desttype);
+  if (!probe) return fail_with_eio();
   const size_t dot = source_path.rfind('.');
   if (dot == std::string::npos) return fail_with_eio();
   std::string extension = source_path.substr(dot + 1);
@@ -26,9 +26,8 @@ bool measure_output_size(const std::string& source_path, uint64_t& size) {
   if (!decoder || decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
 
   decoder->measure_only();
-  Mp3SizeProbe probe;
   int64_t inputs_mtime = 0;
-  if (!fix_tags_and_size(*decoder, probe, source_path, inputs_mtime)) return fail_with_eio();
-  size = probe.output_size();
+  if (!fix_tags_and_size(*decoder, *probe, source_path, inputs_mtime)) return fail_with_eio();
+  size = probe->output_size();
   return true;
 }
