@@ -10,25 +10,12 @@ extern "C" {
 #include <map>
 #include <string_view>
 
+#include "decoders/image_type.h"
 #include "encoders/encoder.h"
 
 namespace {
 
 constexpr int kFrontCover = 3;
-
-struct Signature {
-  size_t offset;
-  std::string_view bytes;
-  const char* mime_type;
-};
-
-const Signature image_signatures[] = {
-    {0, "\x89PNG\r\n\x1a\n", "image/png"},
-    {0, "\xff\xd8\xff", "image/jpeg"},
-    {0, "GIF8", "image/gif"},
-    {0, "BM", "image/bmp"},
-    {8, "WEBP", "image/webp"},
-};
 
 // The ID3v2 picture types by the names FFmpeg gives them, and the APEv2 cover keys.
 const std::map<std::string, int, std::less<>> picture_types = {
@@ -82,16 +69,6 @@ const char* value_of(const AVDictionary* metadata, const char* key) {
 }
 
 }  // namespace
-
-std::string image_mime_type(const uint8_t* data, size_t size) {
-  for (const Signature& s : image_signatures) {
-    if (size >= s.offset + s.bytes.size() &&
-        memcmp(data + s.offset, s.bytes.data(), s.bytes.size()) == 0) {
-      return s.mime_type;
-    }
-  }
-  return "";
-}
 
 int attached_picture_type(const AVDictionary* metadata) {
   // FLAC-style pictures name their type in "comment"; APEv2 covers are keyed by it.

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cache/unique_fd.h"
+#include "decoders/image_type.h"
 #include "fs/dir_handle.h"
 #include "logging/logger.h"
 
@@ -23,13 +25,6 @@ constexpr std::array<const char*, 6> kCoverNames = {
 // A picture is copied into every tag that carries it; anything larger than this is
 // more likely a mistake than a cover.
 constexpr off_t kMaxCoverBytes = off_t{16} << 20;
-
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
 
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -48,10 +43,6 @@ size_t rank_of(const std::string& name) {
 bool is_regular_file(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool starts_with(std::span<const uint8_t> bytes, std::initializer_list<uint8_t> magic) {
-  return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
 }
 
 void log_unreadable(const std::string& path, const char* reason) {
@@ -94,15 +85,14 @@ int64_t folder_cover_time(const std::string& source_path) {
 }
 
 std::string picture_mime_type(std::span<const uint8_t> bytes) {
-  if (starts_with(bytes, {0xFF, 0xD8, 0xFF})) return "image/jpeg";
-  if (starts_with(bytes, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return "image/png";
-  return {};
+  std::string type = image_mime_type(bytes.data(), bytes.size());
+  return type == "image/jpeg" || type == "image/png" ? type : std::string();
 }
 
 bool read_folder_cover(const std::string& path, FolderCover& cover) {
-  Fd file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
-  if (file.fd < 0 || fstat(file.fd, &st) != 0) {
+  if (!file || fstat(file.get(), &st) != 0) {
     log_unreadable(path, std::strerror(errno));
     return false;
   }
@@ -113,7 +103,7 @@ bool read_folder_cover(const std::string& path, FolderCover& cover) {
   std::vector<uint8_t> data(static_cast<size_t>(st.st_size));
   size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = pread(file.fd, data.data() + done, data.size() - done, done);
+    const ssize_t n = pread(file.get(), data.data() + done, data.size() - done, done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       log_unreadable(path, std::strerror(errno));

@@ -1,5 +1,7 @@
 #include "decoders/ffmpeg_pictures.h"
 
+#include "decoders/image_type.h"
+
 extern "C" {
 #include <libavutil/dict.h>
 }
