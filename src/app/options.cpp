@@ -53,6 +53,16 @@ const fuse_opt option_table[] = {
     OLVEX_OPT("id3v2_version=%d", id3v2_version, 0),
     OLVEX_OPT("--covers=%s", covers, 0),
     OLVEX_OPT("covers=%s", covers, 0),
+    OLVEX_OPT("--threads=%u", threads, 0),
+    OLVEX_OPT("threads=%u", threads, 0),
+    OLVEX_OPT("--readahead=%u", readahead, 0),
+    OLVEX_OPT("readahead=%u", readahead, 0),
+    FUSE_OPT_KEY("--segments=", KEY_SEGMENTS),
+    FUSE_OPT_KEY("segments=", KEY_SEGMENTS),
+    FUSE_OPT_KEY("--gapless=", KEY_GAPLESS),
+    FUSE_OPT_KEY("gapless=", KEY_GAPLESS),
+    FUSE_OPT_KEY("--cuesheets=", KEY_CUESHEETS),
+    FUSE_OPT_KEY("cuesheets=", KEY_CUESHEETS),
     FUSE_OPT_KEY("--cachesize=", KEY_CACHESIZE),
     FUSE_OPT_KEY("cachesize=", KEY_CACHESIZE),
     FUSE_OPT_KEY("-h", KEY_HELP),
@@ -65,6 +75,17 @@ const fuse_opt option_table[] = {
 };
 
 #undef OLVEX_OPT
+
+namespace {
+
+int store_switch(const char* arg, const char* name, int& field) {
+  const char* value = std::strchr(arg, '=') + 1;
+  if (parse_switch(value, field)) return 0;
+  std::cerr << "Invalid value for " << name << " (on or off): " << value << std::endl;
+  return -1;
+}
+
+}  // namespace
 
 int handle_option(void*, const char* arg, int key, fuse_args* outargs) {
   switch (key) {
@@ -87,6 +108,12 @@ int handle_option(void*, const char* arg, int key, fuse_args* outargs) {
       std::cerr << "Invalid cache size: " << value << std::endl;
       return -1;
     }
+    case KEY_SEGMENTS:
+      return store_switch(arg, "segments", settings.segments);
+    case KEY_GAPLESS:
+      return store_switch(arg, "gapless", settings.gapless);
+    case KEY_CUESHEETS:
+      return store_switch(arg, "cuesheets", settings.cuesheets);
     case KEY_VERSION:
       print_version(std::cout);
       std::exit(0);
@@ -124,4 +151,17 @@ bool parse_byte_size(const char* text, uint64_t& bytes) {
   if (number > (std::numeric_limits<uint64_t>::max() >> shift)) return false;
   bytes = uint64_t{number} << shift;
   return true;
+}
+
+bool parse_switch(const char* text, int& value) {
+  if (text == nullptr) return false;
+  if (std::strcmp(text, "on") == 0) {
+    value = 1;
+    return true;
+  }
+  if (std::strcmp(text, "off") == 0) {
+    value = 0;
+    return true;
+  }
+  return false;
 }

@@ -37,4 +37,9 @@ void write_options_summary(std::ostream& out) {
   label(out, "cachesize") << settings.cachesize;
   label(out, "id3v2_version") << settings.id3v2_version;
   label(out, "covers") << text_or_empty(settings.covers);
+  label(out, "segments") << settings.segments;
+  label(out, "threads") << settings.threads;
+  label(out, "readahead") << settings.readahead;
+  label(out, "gapless") << settings.gapless;
+  label(out, "cuesheets") << settings.cuesheets;
 }

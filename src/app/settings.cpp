@@ -20,6 +20,11 @@ const Settings default_settings = {
     uint64_t{1} << 30,     // cachesize
     4,                     // id3v2_version
     "embedded",            // covers
+    1,                     // segments
+    0,                     // threads
+    60,                    // readahead
+    1,                     // gapless
+    1,                     // cuesheets
 };
 
 Settings settings = default_settings;

@@ -26,6 +26,11 @@ struct Settings {
   uint64_t cachesize;          // bytes of stored outputs in cachedir
   int id3v2_version;           // 4, or 3 for older devices
   const char* covers;          // "embedded", "folder" or "none"
+  int segments;                // 1: CBR audio made in independent segments; 0: one stream
+  unsigned int threads;        // encoders running at once; 0 until start-up sets the cores
+  unsigned int readahead;      // seconds of audio made ahead of a forward reader
+  int gapless;                 // 1: a CBR stream starts with an information frame
+  int cuesheets;               // 1: an image with a CUE sheet is listed as its tracks
 };
 
 extern Settings settings;

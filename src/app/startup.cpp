@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <iostream>
@@ -21,6 +22,14 @@
 namespace {
 
 constexpr int kOwnMappingBytes = 256 * 1024;
+constexpr unsigned int kMostThreads = 256;
+
+// --threads=0 (the default) means one encoder per online core.
+void resolve_thread_count() {
+  if (settings.threads != 0) return;
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  settings.threads = cores > 0 ? static_cast<unsigned int>(cores) : 1;
+}
 
 // Start-up reports go to the unbuffered error stream, one flushed line each.
 void report(const std::string& message) {
@@ -56,6 +65,9 @@ std::string check_settings() {
   if (!parse_cover_mode(settings.covers)) {
     return std::string("Invalid covers mode: ") + settings.covers + "\n";
   }
+  if (settings.threads > kMostThreads) {
+    return "Invalid thread count: " + std::to_string(settings.threads) + "\n";
+  }
   return {};
 }
 
@@ -80,6 +92,7 @@ int mount(fuse_args& args, const char* program) {
   }
   const std::string failure = check_settings();
   if (!failure.empty()) return fail_with_usage(program, failure);
+  resolve_thread_count();
   std::string cache_failure;
   if (!check_cache_directory(cache_failure)) {
     report(cache_failure);

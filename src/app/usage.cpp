@@ -79,6 +79,28 @@ Output options:
                            source's own; folder also takes cover.jpg and
                            the like beside a source without one; none
                            writes no pictures
+    --gapless=on|off, -ogapless=on|off
+                           begin every CBR file with an information frame
+                           that tells players the encoder's delay and
+                           padding, so that albums play without gaps; on
+                           is the default
+    --cuesheets=on|off, -ocuesheets=on|off
+                           list an album image that has a CUE sheet (beside
+                           it or inside it) as one MP3 per track; on is the
+                           default
+
+Speed options:
+    --segments=on|off, -osegments=on|off
+                           encode CBR files in independent segments, so
+                           that a read far into a file encodes only what it
+                           needs and one file uses every core; on is the
+                           default
+    --threads=N, -othreads=N
+                           most encoders running at once, over all files;
+                           the number of online cores is the default
+    --readahead=SECONDS, -oreadahead=SECONDS
+                           seconds of audio encoded ahead of a file that is
+                           read forward; 60 is the default
 )usage";
 
 void print_usage(const char* program_name) {

@@ -15,6 +15,7 @@ std::string output_fingerprint() {
        << ";v=" << settings.vbr << ";q=" << settings.quality << ";g=" << settings.gainmode << ","
        << settings.gainref << ";x=" << (settings.statcachesize != 0 ? 1 : 0)
        << ";id3v2=" << settings.id3v2_version << ";c=" << settings.covers
+       << ";seg=" << settings.segments << ";gap=" << settings.gapless
        << ";lame=" << get_lame_version() << ";id3tag=" << ID3_VERSION;
   return text.str();
 }

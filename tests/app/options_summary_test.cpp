@@ -38,7 +38,12 @@ TEST(OptionsSummary, DefaultsWithAlignedLabels) {
             "cachedir:       \n"
             "cachesize:      1073741824\n"
             "id3v2_version:  4\n"
-            "covers:         embedded");
+            "covers:         embedded\n"
+            "segments:       1\n"
+            "threads:        0\n"
+            "readahead:      60\n"
+            "gapless:        1\n"
+            "cuesheets:      1");
 }
 
 TEST(OptionsSummary, ShowsChangedValues) {

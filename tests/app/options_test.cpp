@@ -115,6 +115,22 @@ TEST_F(ParseOptions, CacheSettings) {
   EXPECT_TRUE(passed_on.empty());
 }
 
+TEST_F(ParseOptions, SpeedAndListingSettings) {
+  ASSERT_EQ(
+      parse({"--segments=off", "--threads=8", "-o", "readahead=5,gapless=off", "--cuesheets=off"}),
+      0);
+  EXPECT_EQ(settings.segments, 0);
+  EXPECT_EQ(settings.threads, 8u);
+  EXPECT_EQ(settings.readahead, 5u);
+  EXPECT_EQ(settings.gapless, 0);
+  EXPECT_EQ(settings.cuesheets, 0);
+  ASSERT_EQ(parse({"-o", "segments=on,gapless=on,cuesheets=on"}), 0);
+  EXPECT_EQ(settings.segments, 1);
+  EXPECT_EQ(settings.gapless, 1);
+  EXPECT_EQ(settings.cuesheets, 1);
+  EXPECT_TRUE(passed_on.empty());
+}
+
 TEST(ByteSize, SuffixesArePowersOf1024AndJunkIsRefused) {
   const struct {
     const char* text;
@@ -179,7 +195,9 @@ TEST_F(ParseOptions, UnknownOptionsGoToFuseUnchanged) {
 TEST_F(ParseOptions, UnconvertibleParameterFails) {
   for (const Args& args :
        {Args{"--quality=abc"}, Args{"-o", "bitrate=fast"}, Args{"--statcachesize=x"},
-        Args{"--gainref=loud"}, Args{"--cachesize=lots"}, Args{"-o", "cachesize=1T"}}) {
+        Args{"--gainref=loud"}, Args{"--cachesize=lots"}, Args{"-o", "cachesize=1T"},
+        Args{"--segments=yes"}, Args{"-o", "gapless=1"}, Args{"--cuesheets="},
+        Args{"--threads=many"}}) {
     EXPECT_NE(parse(args), 0) << args.back();
   }
 }

@@ -55,6 +55,7 @@ TEST_F(Startup, FailuresInOrder) {
       {{source, "/mnt", "-o", "id3v2_version=2"}, "Invalid ID3v2 version: 2\n\n", true},
       {{source, "/mnt", "--covers=Folder"}, "Invalid covers mode: Folder\n\n", true},
       {{source, "/mnt", "-o", "covers="}, "Invalid covers mode: \n\n", true},
+      {{source, "/mnt", "--threads=257"}, "Invalid thread count: 257\n\n", true},
       // Each check runs only once the earlier ones have passed.
       {{"--logfile=" + missing + "/x.log"}, logging_failed, false},
       {{"--logfile=" + missing + "/x.log", "music"}, logging_failed, false},
