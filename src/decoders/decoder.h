@@ -18,6 +18,13 @@ class Decoder {
   // Tells the decoder, before read_tags, that only the output's size is wanted: it may then
   // pass pictures with their length and no data.
   virtual void measure_only() {}
+  // Called after read_tags: the next sample decode_chunk delivers is sample `sample` of the
+  // stream (counted as begin_stream's total counts them). 0 done, -1 failed (the decoder is
+  // then unusable). Decoders that cannot seek leave it to the caller to decode and discard.
+  virtual int seek_to_sample(uint64_t sample) {
+    (void)sample;
+    return -1;
+  }
 };
 
 // A decoder for "flac", "ogg", "oga", "opus", "wv", "m4a", "ape", "wav", "aif", "aiff" or
