@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "encoders/segment_layout.h"
 #include "encoders/tag_kind.h"
 
 class Buffer;
@@ -23,6 +24,12 @@ class Encoder {
   virtual int encode_samples(const int32_t* const* channels, int count, int bits_per_sample) = 0;
   virtual int flush_stream() = 0;
   virtual bool wants_whole_file() = 0;
+  // After begin_stream: whether the audio can be made in independent segments, and their
+  // layout (all but audio_start, which the caller knows).
+  virtual bool segment_layout(SegmentLayout& layout) {
+    (void)layout;
+    return false;
+  }
 };
 
 // An encoder for exactly "mp3", bound to buffer (which may be absent); otherwise none.

@@ -62,3 +62,16 @@ void Mp3Encoder::apply_gain(double decibels) {
 bool Mp3Encoder::wants_whole_file() {
   return settings.vbr != 0;
 }
+
+bool Mp3Encoder::segment_layout(SegmentLayout& layout) {
+  if (!usable() || settings.vbr) return false;
+  lame_global_flags* gfp = lame_handle.get();
+  // Where LAME resamples, a segment's first input sample would not fall on a frame's.
+  if (lame_get_in_samplerate(gfp) != lame_get_out_samplerate(gfp)) return false;
+  layout.sample_rate = lame_get_out_samplerate(gfp);
+  layout.channels = lame_get_num_channels(gfp);
+  layout.samples_per_frame = lame_get_framesize(gfp);
+  layout.bitrate = lame_get_brate(gfp);
+  layout.frames = lame_get_totalframes(gfp);
+  return layout.frames > 0;
+}

@@ -26,6 +26,7 @@ class Mp3Encoder final : public Encoder {
   int encode_samples(const int32_t* const* channels, int count, int bits_per_sample) override;
   int flush_stream() override;
   bool wants_whole_file() override;
+  bool segment_layout(SegmentLayout& layout) override;
 
   // False when lame_init or id3_tag_new failed; every operation then fails or does nothing.
   bool usable() const { return lame_handle && tags.usable(); }

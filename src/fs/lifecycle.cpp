@@ -1,5 +1,6 @@
 #include "cache/disk_cache.h"
 #include "fs/handlers.h"
+#include "pool/encode_pool.h"
 
 void* Handlers::init(struct fuse_conn_info*) {
   open_disk_cache();
@@ -7,5 +8,7 @@ void* Handlers::init(struct fuse_conn_info*) {
 }
 
 void Handlers::destroy(void*) {
+  // Workers may be storing a finished output: they end before the cache closes.
+  stop_encode_pool();
   close_disk_cache();
 }

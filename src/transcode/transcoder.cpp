@@ -7,12 +7,10 @@
 #include <limits>
 
 #include "app/settings.h"
-#include "cache/disk_cache.h"
 #include "cache/remembered_size.h"
-#include "fs/file_reader.h"
 #include "logging/logger.h"
 #include "transcode/output_key.h"
-#include "transcode/stats_cache.h"
+#include "transcode/segmented_output.h"
 #include "transcode/tag_stage.h"
 
 namespace {
@@ -33,12 +31,25 @@ Transcoder::Transcoder(const std::string& source_path) : source_path(source_path
   Logging::Logger(Logging::DEBUG) << "Creating transcoder object for " << source_path;
 }
 
+Transcoder::~Transcoder() {
+  if (segments) segments->abandon();
+}
+
 std::unique_ptr<Decoder> Transcoder::create_decoder(std::string& extension) {
   return make_source_decoder(source_path, extension);
 }
 
 std::unique_ptr<Encoder> Transcoder::create_encoder(Buffer* target) {
   return make_encoder(settings.desttype, target);
+}
+
+std::function<std::unique_ptr<Decoder>()> Transcoder::decoder_factory() {
+  return [path = source_path]() -> std::unique_ptr<Decoder> {
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos) return nullptr;
+    std::string extension = path.substr(dot + 1);
+    return make_source_decoder(path, extension);
+  };
 }
 
 bool Transcoder::initialize() {
@@ -64,11 +75,41 @@ bool Transcoder::initialize() {
     return fail_with_eio();
   }
   Logging::Logger(Logging::DEBUG) << "Tag written to Buffer.";
-  buffer.reserve_head(buffer.tail_offset());
+  if (settings.segments) try_segmenting();
+  if (!segments) buffer.reserve_head(buffer.tail_offset());
   return true;
 }
 
+void Transcoder::try_segmenting() {
+  SegmentLayout layout;
+  if (!source_identity || !encoder->segment_layout(layout)) return;
+  layout.audio_start = buffer.head_size();
+  // A size remembered from another encoding than this layout's is not split.
+  if (layout.audio_end() != buffer.tail_offset()) return;
+  std::vector<uint8_t> head(layout.audio_start);
+  std::vector<uint8_t> tail(buffer.total_size() - buffer.tail_offset());
+  buffer.copy_into(head.data(), 0, head.size());
+  buffer.copy_into(tail.data(), static_cast<int64_t>(buffer.tail_offset()), tail.size());
+  SegmentSource source{source_path, *source_identity, decoder_factory()};
+  auto finisher = [origin = origin()](uint64_t size,
+                                      const std::function<bool(uint8_t*, uint64_t, size_t)>& fill) {
+    remember_finished_size(origin, size);
+    return store_finished_output(origin, size, fill);
+  };
+  segments = std::make_shared<SegmentedOutput>(layout, std::move(source), std::move(head),
+                                               std::move(tail), std::move(finisher));
+  decoder.reset();
+  encoder.reset();
+  buffer = Buffer();
+  Logging::Logger(Logging::DEBUG) << "Audio in " << layout.count() << " segments.";
+}
+
+OutputOrigin Transcoder::origin() const {
+  return OutputOrigin{source_path, cache_key, source_identity, inputs_mtime};
+}
+
 int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
+  if (segments) return segments->read(destination, offset, size);
   std::lock_guard lock(mutex);
   Logging::Logger(Logging::DEBUG) << "Reading " << size << " bytes from offset " << offset << ".";
 
@@ -114,11 +155,7 @@ int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
 }
 
 bool Transcoder::finish() {
-  int64_t mtime = 0;
-  if (decoder) {
-    mtime = inputs_mtime;
-    decoder.reset();
-  }
+  decoder.reset();
   if (encoder) {
     if (encoder->flush_stream() == -1) return false;
     Logging::Logger(Logging::DEBUG)
@@ -127,13 +164,7 @@ bool Transcoder::finish() {
     encoder.reset();
   }
   // Called with the Transcoder lock held: the cache lock always comes second.
-  if (settings.statcachesize != 0 && buffer.total_size() != 0) {
-    stats_cache.put_size(source_path, buffer.total_size(), mtime);
-  }
-  // A later stat reports what this file turned out to be, as the stats cache makes it do.
-  if (source_identity && buffer.total_size() != 0) {
-    remember_size(cache_key, *source_identity, buffer.total_size());
-  }
+  remember_finished_size(origin(), buffer.total_size());
   keep_on_disk();
   return true;
 }
@@ -150,17 +181,14 @@ uint64_t Transcoder::remembered_size() const {
 // Once the whole output is stored in the cache directory, later reads come from there and
 // the memory copy goes. Any failure to store it (logged by the store) keeps the memory copy.
 void Transcoder::keep_on_disk() {
-  DiskCache* disk = disk_cache();
   const uint64_t size = buffer.total_size();
-  if (!disk || !source_identity || size == 0) return;
   const auto fill = [this](uint8_t* destination, uint64_t offset, size_t n) {
     if (!buffer.has_range(static_cast<int64_t>(offset), n)) return false;
     buffer.copy_into(destination, static_cast<int64_t>(offset), n);
     return true;
   };
-  UniqueFd fd = disk->outputs->store(cache_key, *source_identity, disk->fingerprint, size, fill);
-  if (!fd) return;
-  stored = std::make_unique<FileReader>(fd.release());
+  stored = store_finished_output(origin(), size, fill);
+  if (!stored) return;
   stored_size = size;
   buffer = Buffer();
   Logging::Logger(Logging::DEBUG) << "Output stored in the cache directory.";

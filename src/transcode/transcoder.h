@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,11 +12,15 @@
 #include "encoders/encoder.h"
 #include "fs/reader.h"
 #include "transcode/buffer.h"
+#include "transcode/finished_output.h"
+
+class SegmentedOutput;
 
 // Turns one source audio file into one MP3 output file, lazily, as reads need it.
 class Transcoder : public Reader {
  public:
   explicit Transcoder(const std::string& source_path);
+  ~Transcoder() override;
 
   // Opens the source, renders the tags and fixes the output size. false with errno EIO.
   bool initialize();
@@ -25,15 +30,22 @@ class Transcoder : public Reader {
   // Whether the codecs are still held (they go once the source is exhausted).
   bool has_decoder() const { return decoder != nullptr; }
   bool has_encoder() const { return encoder != nullptr; }
+  // Whether its audio is made in segments on the encode pool.
+  bool segmented() const { return segments != nullptr; }
 
  protected:
   // The codec factories; tests substitute scripted codecs here.
   virtual std::unique_ptr<Decoder> create_decoder(std::string& extension);
   virtual std::unique_ptr<Encoder> create_encoder(Buffer* target);
+  // Fresh decoders of the source for segments, which outlive no Transcoder call.
+  virtual std::function<std::unique_ptr<Decoder>()> decoder_factory();
 
  private:
   bool finish();
   void keep_on_disk();
+  // Hands the audio to segments when the stream allows it; the codecs then go.
+  void try_segmenting();
+  OutputOrigin origin() const;
   uint64_t remembered_size() const;
   int64_t read_stored(char* destination, int64_t offset, uint64_t size);
 
@@ -51,4 +63,6 @@ class Transcoder : public Reader {
   std::unique_ptr<Reader> stored;
   uint64_t stored_size = 0;
   std::mutex mutex;
+  // Set up by initialize and unchanged after; has its own lock.
+  std::shared_ptr<SegmentedOutput> segments;
 };
