@@ -19,7 +19,7 @@ namespace {
 bool size_from_transcoder(const std::string& source, uint64_t& size) {
   Transcoder transcoder(source);
   if (!transcoder.initialize()) return false;
-  size = transcoder.output().total_size();
+  size = transcoder.size();
   return true;
 }
 

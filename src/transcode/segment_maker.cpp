@@ -14,7 +14,7 @@ std::unique_ptr<Decoder> start_decoder(const SegmentSource& source, SegmentEncod
   for (const bool seek : {true, false}) {
     std::unique_ptr<Decoder> decoder = source.make_decoder();
     if (!decoder) return nullptr;
-    if (decoder->open_source(source.path.c_str()) == -1) return nullptr;
+    if (decoder->open_source(source.open_path().c_str()) == -1) return nullptr;
     if (decoder->read_tags(&encoder) == -1) return nullptr;
     if (start == 0) return decoder;
     if (seek && decoder->seek_to_sample(start) == 0) return decoder;
@@ -27,9 +27,10 @@ std::unique_ptr<Decoder> start_decoder(const SegmentSource& source, SegmentEncod
   return nullptr;
 }
 
+// A file rewritten in place shows in its own identity; one renamed over is not this file.
 bool unchanged(const SegmentSource& source) {
   struct stat st;
-  return lstat(source.path.c_str(), &st) == 0 && SourceIdentity::of(st) == source.identity;
+  return fstat(source.file.get(), &st) == 0 && SourceIdentity::of(st) == source.identity;
 }
 
 }  // namespace

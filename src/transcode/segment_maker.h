@@ -7,15 +7,21 @@
 #include <vector>
 
 #include "cache/source_identity.h"
+#include "cache/unique_fd.h"
 #include "decoders/decoder.h"
 #include "encoders/segment_layout.h"
 
-// What a segment is made from: its source in the state captured when the file was opened,
-// and how to get a fresh decoder for it.
+// What a segment is made from: its source as it was when the file was opened, held open so
+// that a source renamed over or removed meanwhile is still the one read, and how to get a
+// fresh decoder for it.
 struct SegmentSource {
-  std::string path;
+  std::string path;  // for the log
+  UniqueFd file;
   SourceIdentity identity;
   std::function<std::unique_ptr<Decoder>()> make_decoder;
+
+  // The held file by a name every decoder can open.
+  std::string open_path() const { return "/proc/self/fd/" + std::to_string(file.get()); }
 };
 
 // Segment k's bytes: a pure function of the source, the settings and k, whichever thread

@@ -67,13 +67,14 @@ void SegmentedOutput::make(int k) {
       segments[static_cast<size_t>(k)] = std::move(bytes);
       states[static_cast<size_t>(k)] = State::Made;
       complete = ++made == layout.count();
+      finishing = complete;
     } else {
       states[static_cast<size_t>(k)] = State::Failed;
       first_failed = std::min(first_failed, k);
     }
   }
-  changed.notify_all();
   if (complete) finish();
+  changed.notify_all();
 }
 
 void SegmentedOutput::finish() {
@@ -82,8 +83,9 @@ void SegmentedOutput::finish() {
     return copy_range(destination, offset, n);
   };
   std::unique_ptr<Reader> copy = finisher ? finisher(total, fill) : nullptr;
-  if (!copy) return;
   std::lock_guard lock(mutex);
+  finishing = false;
+  if (!copy) return;
   stored = std::move(copy);
   segments = {};  // served from the stored copy from now on
   Logging::Logger(Logging::DEBUG) << "Output stored in the cache directory.";
@@ -123,6 +125,7 @@ int64_t SegmentedOutput::read(char* destination, int64_t offset, uint64_t size) 
   const uint64_t audio_end = layout.audio_end();
 
   std::unique_lock lock(mutex);
+  changed.wait(lock, [this] { return !finishing; });
   if (!stored && end > layout.audio_start && start < audio_end) {
     const int first = layout.segment_at(std::max(start, layout.audio_start));
     const int last = layout.segment_at(std::min(end, audio_end) - 1);
@@ -131,6 +134,7 @@ int64_t SegmentedOutput::read(char* destination, int64_t offset, uint64_t size) 
     // Two reads of audio in a row make a reader going forward: make what it reads next.
     if (audio_reads_in_a_row >= 2) read_ahead_after(last);
     changed.wait(lock, [&] {
+      if (finishing) return false;
       if (stored || last >= first_failed) return true;
       for (int k = first; k <= last; ++k) {
         if (states[static_cast<size_t>(k)] != State::Made) return false;

@@ -55,6 +55,9 @@ class SegmentedOutput : public std::enable_shared_from_this<SegmentedOutput> {
   std::vector<State> states;
   std::vector<std::vector<uint8_t>> segments;
   int made = 0;
+  // The last segment is made and the output is being stored: readers wait for the store, so
+  // that one who has read everything finds it done.
+  bool finishing = false;
   int first_failed;              // reads of this segment or a later one fail
   uint64_t next_forward = 0;     // where a read that continues the last one begins
   int audio_reads_in_a_row = 0;  // reads of audio, each continuing the one before

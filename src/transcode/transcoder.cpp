@@ -1,5 +1,6 @@
 #include "transcode/transcoder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -90,7 +91,10 @@ void Transcoder::try_segmenting() {
   std::vector<uint8_t> tail(buffer.total_size() - buffer.tail_offset());
   buffer.copy_into(head.data(), 0, head.size());
   buffer.copy_into(tail.data(), static_cast<int64_t>(buffer.tail_offset()), tail.size());
-  SegmentSource source{source_path, *source_identity, decoder_factory()};
+  UniqueFd file(open(source_path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (!file || fstat(file.get(), &st) != 0 || !(SourceIdentity::of(st) == *source_identity)) return;
+  SegmentSource source{source_path, std::move(file), *source_identity, decoder_factory()};
   auto finisher = [origin = origin()](uint64_t size,
                                       const std::function<bool(uint8_t*, uint64_t, size_t)>& fill) {
     remember_finished_size(origin, size);
@@ -104,14 +108,18 @@ void Transcoder::try_segmenting() {
   Logging::Logger(Logging::DEBUG) << "Audio in " << layout.count() << " segments.";
 }
 
+uint64_t Transcoder::size() const {
+  return segments ? segments->size() : buffer.total_size();
+}
+
 OutputOrigin Transcoder::origin() const {
   return OutputOrigin{source_path, cache_key, source_identity, inputs_mtime};
 }
 
 int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
+  Logging::Logger(Logging::DEBUG) << "Reading " << size << " bytes from offset " << offset << ".";
   if (segments) return segments->read(destination, offset, size);
   std::lock_guard lock(mutex);
-  Logging::Logger(Logging::DEBUG) << "Reading " << size << " bytes from offset " << offset << ".";
 
   if (stored) return read_stored(destination, offset, size);
   auto* out = reinterpret_cast<uint8_t*>(destination);

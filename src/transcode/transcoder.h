@@ -27,6 +27,8 @@ class Transcoder : public Reader {
   int64_t read(char* destination, int64_t offset, uint64_t size) override;
 
   const Buffer& output() const { return buffer; }
+  // The output file's size as announced: a segmented output keeps no Buffer.
+  uint64_t size() const;
   // Whether the codecs are still held (they go once the source is exhausted).
   bool has_decoder() const { return decoder != nullptr; }
   bool has_encoder() const { return encoder != nullptr; }

@@ -108,7 +108,10 @@ TEST_F(Faults, SourceTruncatedWhileTranscodedFailsTheMissingPartWithEio) {
   ASSERT_EQ(pread(fd, head, sizeof head, 0), static_cast<ssize_t>(sizeof head));
   ASSERT_EQ(truncate((source / "song.flac").c_str(), 3000), 0);
 
-  EXPECT_EQ(read_to_end(fd, sizeof head), EIO);
+  // Segments made from the source as it was opened may be served whole; what is still to be
+  // made fails. Never a mix of the two versions.
+  const int error = read_to_end(fd, sizeof head);
+  EXPECT_TRUE(error == 0 || error == EIO) << strerror(error);
   // What was encoded before stays readable.
   char again[4096];
   EXPECT_EQ(pread(fd, again, sizeof again, 0), static_cast<ssize_t>(sizeof again));
@@ -266,8 +269,10 @@ TEST_F(Faults, RunningOutOfDescriptorsFailsOpensAndRecovers) {
   }
   {
     // The daemon inherits the limit at spawn; this process gets its own back at once.
+    // A continuous encoding keeps its decoder from the open on; segments open the source
+    // again as they are made, and may fail with EIO when none is left.
     FileLimit limit(24);
-    start();
+    start({"--segments=off"});
   }
   std::vector<int> open_files;
   int failures = 0;

@@ -49,7 +49,7 @@ TEST_F(Getattr, TranscodedNameHasTheSourceAttributesAndTheOutputSize) {
 
   Transcoder transcoder(source("song.flac"));
   ASSERT_TRUE(transcoder.initialize());
-  const auto announced = static_cast<off_t>(transcoder.output().total_size());
+  const auto announced = static_cast<off_t>(transcoder.size());
   EXPECT_GT(announced, 0);
   EXPECT_EQ(mp3.st_size, announced);
   EXPECT_EQ(mp3.st_blocks, (announced + 511) / 512);
@@ -67,7 +67,7 @@ TEST_F(Getattr, ReportsTheExactSizeOnceAFileWasReadToItsEnd) {
   add_flac("song.flac");
   Transcoder transcoder(source("song.flac"));
   ASSERT_TRUE(transcoder.initialize());
-  std::vector<char> all(transcoder.output().total_size() * 2 + 65536);
+  std::vector<char> all(transcoder.size() * 2 + 65536);
   int64_t total = 0;
   for (int64_t n; (n = transcoder.read(all.data() + total, total, 4096)) > 0;) total += n;
   ASSERT_GT(total, 0);

@@ -87,7 +87,7 @@ class MountedLibrary : public ::testing::Test {
   uint64_t announced_size(const std::string& name) const {
     Transcoder transcoder(source / name);
     EXPECT_TRUE(transcoder.initialize()) << name;
-    return transcoder.output().total_size();
+    return transcoder.size();
   }
 
   fixtures::TempDir source;

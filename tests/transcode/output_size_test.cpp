@@ -108,7 +108,7 @@ class OutputSize : public ::testing::Test {
 uint64_t transcoder_size(const std::string& path) {
   Transcoder transcoder(path);
   EXPECT_TRUE(transcoder.initialize()) << path;
-  return transcoder.output().total_size();
+  return transcoder.size();
 }
 
 TEST_F(OutputSize, EqualsTheTranscodersSizeForEverySourceAndMode) {
