@@ -4,7 +4,7 @@ source tree and a bare FUSE passthrough, and prints a table.
 
 measure.py WORK OLVEX PASSTHROUGH MAKE_LIBRARY JSON_PATH [--json] [--only=GROUP,...]
 
-The groups, all by default: classic, listing, output_cache.
+The groups, all by default: classic, listing, output_cache, segments.
 """
 import json
 import os
@@ -15,6 +15,7 @@ import threading
 
 import listing
 import output_cache
+import segments
 from mounts import Mounter, olvex
 from probes import latency, ls_l, pipeline, read_all, wall
 from report import Report
@@ -69,7 +70,7 @@ def classic(report, mounter, library, olvex_binary):
                    f"{sizes >> 20} MiB")
 
 
-GROUPS = ("classic", "listing", "output_cache")
+GROUPS = ("classic", "listing", "output_cache", "segments")
 # The groups that measure the library make_library writes.
 ON_LIBRARY = {"classic", "listing", "output_cache"}
 
@@ -109,6 +110,8 @@ def main():
                         1 if tiny else 5)
     if "output_cache" in chosen:
         output_cache.measure(report, mounter, library, olvex_binary, 1 if tiny else 3)
+    if "segments" in chosen:
+        segments.measure(report, mounter, olvex_binary, tiny)
 
     report.print_table()
     report.write_json(json_path)
