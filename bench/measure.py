@@ -4,7 +4,7 @@ source tree and a bare FUSE passthrough, and prints a table.
 
 measure.py WORK OLVEX PASSTHROUGH MAKE_LIBRARY JSON_PATH [--json] [--only=GROUP,...]
 
-The groups, all by default: classic, listing, output_cache, segments.
+The groups, all by default: classic, listing, output_cache, segments, cuesheets.
 """
 import json
 import os
@@ -13,6 +13,7 @@ import subprocess
 import sys
 import threading
 
+import cuesheets
 import listing
 import output_cache
 import segments
@@ -70,7 +71,7 @@ def classic(report, mounter, library, olvex_binary):
                    f"{sizes >> 20} MiB")
 
 
-GROUPS = ("classic", "listing", "output_cache", "segments")
+GROUPS = ("classic", "listing", "output_cache", "segments", "cuesheets")
 # The groups that measure the library make_library writes.
 ON_LIBRARY = {"classic", "listing", "output_cache"}
 
@@ -112,6 +113,8 @@ def main():
         output_cache.measure(report, mounter, library, olvex_binary, 1 if tiny else 3)
     if "segments" in chosen:
         segments.measure(report, mounter, olvex_binary, tiny)
+    if "cuesheets" in chosen:
+        cuesheets.measure(report, mounter, olvex_binary, passthrough_binary, tiny)
 
     report.print_table()
     report.write_json(json_path)
