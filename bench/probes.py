@@ -1,5 +1,6 @@
 """The small actions the measurements time, and what they read from /proc."""
 import os
+import resource
 import statistics
 import subprocess
 import threading
@@ -14,6 +15,13 @@ def wall(action):
     start = time.perf_counter()
     action()
     return time.perf_counter() - start
+
+
+def wall_and_cpu(action, cpu):
+    """The wall time of action and the CPU seconds cpu() counted meanwhile."""
+    before = cpu()
+    seconds = wall(action)
+    return seconds, cpu() - before
 
 
 def median_wall(action, runs):
@@ -98,3 +106,9 @@ def cpu_seconds(pid):
         fields = stat.read().rsplit(")", 1)[1].split()
     # utime and stime are fields 14 and 15; the split starts at field 3.
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def children_cpu():
+    """User plus system time of this process's children that have ended."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime

@@ -15,7 +15,8 @@ import mp3_frames
 import music
 import sound
 from mounts import olvex
-from probes import open_and_read, pipeline, read_all, read_together, wall
+from probes import (children_cpu, cpu_seconds, open_and_read, pipeline, read_all, read_together,
+                    wall, wall_and_cpu)
 
 LAME_CBR = ["-b", "128", "-q", "5"]  # olvex's defaults
 READERS = 8
@@ -48,6 +49,11 @@ def write_library(root, tiny):
 
 def seconds_of(name, scale):
     return SIZES[name][1 if scale == "tiny" else 0]
+
+
+def medians(pairs):
+    """The median of each column of (wall, cpu) pairs."""
+    return tuple(statistics.median(column) for column in zip(*pairs))
 
 
 def mp3(name):
@@ -156,14 +162,16 @@ def one_reader(report, mounter, library, olvex_binary, runs, status):
         source = os.path.join(library, "sequential.flac")
         mirror, tools = [], []
         for _ in range(runs):
-            with mounter.mount(olvex(olvex_binary), library) as (point, _):
-                mirror.append(wall(lambda: read_all(os.path.join(point, mp3("sequential.flac")))))
-            tools.append(wall(lambda: pipeline(source, LAME_CBR)))
-        mirror, tools = statistics.median(mirror), statistics.median(tools)
+            with mounter.mount(olvex(olvex_binary), library) as (point, pid):
+                path = os.path.join(point, mp3("sequential.flac"))
+                mirror.append(wall_and_cpu(lambda: read_all(path), lambda: cpu_seconds(pid)))
+            tools.append(wall_and_cpu(lambda: pipeline(source, LAME_CBR), children_cpu))
+        (mirror, mirror_cpu), (tools, tools_cpu) = medians(mirror), medians(tools)
         report.ratio(row, mirror, tools,
                      f"{mirror:.2f} s vs {tools:.2f} s for a "
-                     f"{seconds_of('sequential.flac', report.scale)} s file, medians of {runs}, "
-                     f"{os.cpu_count()} cores; {status}", target)
+                     f"{seconds_of('sequential.flac', report.scale)} s file (CPU {mirror_cpu:.2f} "
+                     f"s vs {tools_cpu:.2f} s), medians of {runs}, {os.cpu_count()} cores; "
+                     f"{status}", target)
 
 
 def eight_readers(report, mounter, library, olvex_binary, runs, status):
@@ -173,13 +181,15 @@ def eight_readers(report, mounter, library, olvex_binary, runs, status):
         times = {"default": [], "off": []}
         for _ in range(runs):
             for label, options in (("default", []), ("off", ["--segments=off"])):
-                with mounter.mount(olvex(olvex_binary, *options), library) as (point, _):
+                with mounter.mount(olvex(olvex_binary, *options), library) as (point, pid):
                     paths = [os.path.join(point, n) for n in names]
-                    times[label].append(wall(lambda: read_together(paths)))
-        ours, off = statistics.median(times["default"]), statistics.median(times["off"])
+                    times[label].append(wall_and_cpu(lambda: read_together(paths),
+                                                     lambda: cpu_seconds(pid)))
+        (ours, ours_cpu), (off, off_cpu) = medians(times["default"]), medians(times["off"])
         report.ratio(row, ours, off,
                      f"{ours:.2f} s vs {off:.2f} s for {seconds_of('eight', report.scale)} s "
-                     f"files, medians of {runs}, {os.cpu_count()} cores; {status}", target)
+                     f"files (olvex CPU {ours_cpu:.2f} s vs {off_cpu:.2f} s), medians of {runs}, "
+                     f"{os.cpu_count()} cores; {status}", target)
 
 
 def measure(report, mounter, olvex_binary, tiny):
