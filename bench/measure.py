@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
-"""Mounts the library written in WORK/library, measures olvex against the plain
-tools, the source tree and a bare FUSE passthrough, and prints a table.
+"""Writes the libraries under WORK, measures olvex against the plain tools, the
+source tree and a bare FUSE passthrough, and prints a table.
 
-measure.py WORK OLVEX PASSTHROUGH JSON_PATH [--json]
+measure.py WORK OLVEX PASSTHROUGH MAKE_LIBRARY JSON_PATH [--json] [--only=GROUP,...]
+
+The groups, all by default: classic, listing, output_cache, segments, cuesheets.
 """
 import json
 import os
 import signal
+import subprocess
 import sys
 import threading
 
+import cuesheets
 import listing
 import output_cache
+import segments
 from mounts import Mounter, olvex
 from probes import latency, ls_l, pipeline, read_all, wall
 from report import Report
@@ -66,20 +71,50 @@ def classic(report, mounter, library, olvex_binary):
                    f"{sizes >> 20} MiB")
 
 
+GROUPS = ("classic", "listing", "output_cache", "segments", "cuesheets")
+# The groups that measure the library make_library writes.
+ON_LIBRARY = {"classic", "listing", "output_cache"}
+
+
+def chosen_groups(arguments):
+    chosen = set(GROUPS)
+    for argument in arguments:
+        if argument.startswith("--only="):
+            chosen = set(argument[len("--only="):].split(","))
+    unknown = chosen - set(GROUPS)
+    if unknown:
+        sys.exit(f"measure.py: no group {', '.join(sorted(unknown))}; the groups are "
+                 f"{', '.join(GROUPS)}")
+    return chosen
+
+
 def main():
-    work, olvex_binary, passthrough_binary, json_path = sys.argv[1:5]
+    work, olvex_binary, passthrough_binary, make_library, json_path = sys.argv[1:6]
+    chosen = chosen_groups(sys.argv[6:])
     library = os.path.join(work, "library")
     scale = os.environ.get("BENCH_SCALE", "normal")
     tiny = scale == "tiny"
     # Unmount on the way out also when bench/run is told to stop.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
 
+    if chosen & ON_LIBRARY:
+        print(f"Writing the {scale} library...", file=sys.stderr)
+        subprocess.run([make_library, library, scale], check=True)
+
     report = Report(scale)
     mounter = Mounter(work)
-    classic(report, mounter, library, olvex_binary)
-    # A listing is over in milliseconds on a shared machine: more runs for its median.
-    listing.measure(report, mounter, library, olvex_binary, passthrough_binary, 1 if tiny else 5)
-    output_cache.measure(report, mounter, library, olvex_binary, 1 if tiny else 3)
+    if "classic" in chosen:
+        classic(report, mounter, library, olvex_binary)
+    if "listing" in chosen:
+        # A listing is over in milliseconds on a shared machine: more runs for its median.
+        listing.measure(report, mounter, library, olvex_binary, passthrough_binary,
+                        1 if tiny else 5)
+    if "output_cache" in chosen:
+        output_cache.measure(report, mounter, library, olvex_binary, 1 if tiny else 3)
+    if "segments" in chosen:
+        segments.measure(report, mounter, olvex_binary, tiny)
+    if "cuesheets" in chosen:
+        cuesheets.measure(report, mounter, olvex_binary, passthrough_binary, tiny)
 
     report.print_table()
     report.write_json(json_path)

@@ -1,5 +1,6 @@
 """The small actions the measurements time, and what they read from /proc."""
 import os
+import resource
 import statistics
 import subprocess
 import threading
@@ -14,6 +15,13 @@ def wall(action):
     start = time.perf_counter()
     action()
     return time.perf_counter() - start
+
+
+def wall_and_cpu(action, cpu):
+    """The wall time of action and the CPU seconds cpu() counted meanwhile."""
+    before = cpu()
+    seconds = wall(action)
+    return seconds, cpu() - before
 
 
 def median_wall(action, runs):
@@ -56,27 +64,32 @@ def ls_l(path):
                    timeout=COMMAND_TIMEOUT)
 
 
-def pipeline(source, lame_args):
-    flac = subprocess.Popen(["flac", "-dcs", source], stdout=subprocess.PIPE)
+def pipeline(source, lame_args, flac_args=(), output="/dev/null"):
+    """source decoded by flac (with flac_args) and encoded by lame into output."""
+    flac = subprocess.Popen(["flac", "-dcs", *flac_args, source], stdout=subprocess.PIPE)
     try:
-        subprocess.run(["lame", "--silent", *lame_args, "-", "/dev/null"], stdin=flac.stdout,
+        subprocess.run(["lame", "--silent", *lame_args, "-", output], stdin=flac.stdout,
                        check=True, timeout=COMMAND_TIMEOUT)
     finally:
         flac.stdout.close()
         flac.wait(timeout=COMMAND_TIMEOUT)
 
 
+def open_and_read(path, offset_of, size):
+    """Opens path and reads size bytes at offset_of(fd), as a player starting
+    somewhere does; offset_of may read the file first."""
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.pread(fd, size, offset_of(fd))
+    finally:
+        os.close(fd)
+
+
 def latency(path, offset_of, size, count=9):
-    times = []
-    for _ in range(count):
-        start = time.perf_counter()
-        fd = os.open(path, os.O_RDONLY)
-        try:
-            os.pread(fd, size, offset_of(os.fstat(fd).st_size))
-        finally:
-            os.close(fd)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+    """Median time of open_and_read at offset_of(file size)."""
+    def at(fd):
+        return offset_of(os.fstat(fd).st_size)
+    return statistics.median(wall(lambda: open_and_read(path, at, size)) for _ in range(count))
 
 
 def rss_kib(pid):
@@ -93,3 +106,9 @@ def cpu_seconds(pid):
         fields = stat.read().rsplit(")", 1)[1].split()
     # utime and stime are fields 14 and 15; the split starts at field 3.
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def children_cpu():
+    """User plus system time of this process's children that have ended."""
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
