@@ -94,6 +94,8 @@ int VorbisDecoder::read_tags(Encoder* encoder) {
 }
 
 int VorbisDecoder::decode_chunk(Encoder* encoder) {
+  if (landing.holding()) return landing.release(encoder) == -1 ? -1 : 0;
+  if (past_end) return 1;
   char area[kPcmBytes] = {};
   long n = ov_read(&vorbis_file, area, kPcmBytes, 0, 2, 1, &section);
   if (n < 2) {

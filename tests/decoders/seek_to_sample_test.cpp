@@ -1,0 +1,167 @@
+// Every decoder, after seek_to_sample(n), delivers what a full decode delivers from sample n
+// on: exactly for lossless formats, within the codec's own convergence for lossy ones.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "decode_loop.h"
+#include "decoders/decoder.h"
+#include "support/fixtures.h"
+#include "support/mount.h"
+#include "support/recording_encoder.h"
+#include "support/tool_fixtures.h"
+
+namespace {
+
+using fixtures::AudioSpec;
+using fixtures::Tool;
+using Pcm = std::vector<std::vector<int32_t>>;
+
+constexpr uint64_t kSourceSamples = 4 * 44100;
+constexpr size_t kWindow = 1152;
+
+AudioSpec source_spec() {
+  AudioSpec spec;
+  spec.total_samples = kSourceSamples;
+  spec.frequency = 331.0;
+  return spec;
+}
+
+// Writes the source into path from the WAV at wav; false when the encoder fails.
+using Maker = std::function<bool(const std::string& wav, const std::string& path)>;
+
+Maker with_tool(Tool tool) {
+  return [tool](const std::string& wav, const std::string& path) {
+    return fixtures::encode_with_tool(tool, wav, path, {"Song", "Band", "Record", "1"});
+  };
+}
+
+Maker with_flac(std::vector<std::string> options) {
+  return [options](const std::string& wav, const std::string& path) {
+    std::vector<std::string> argv = {"flac", "--silent", "--force"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-o", path, wav});
+    return run_command(argv, 60000) == 0;
+  };
+}
+
+struct SeekCase {
+  const char* name;
+  const char* extension;
+  Maker make;
+  // Worst window of error energy against the full decode, relative to the full decode's
+  // energy in that window, in dB; absent (0) for lossless formats, which must match exactly.
+  double worst_db;
+};
+
+const SeekCase kCases[] = {
+    {"FLAC with a seek table", "flac", with_flac({"-S", "1s"}), 0},
+    {"FLAC without a seek table", "flac", with_flac({"--no-seektable"}), 0},
+    {"Ogg Vorbis", "ogg",
+     [](const std::string&, const std::string& path) {
+       return fixtures::write_vorbis(path, source_spec());
+     },
+     -60},
+    {"Opus", "opus", with_tool(Tool::Opus), -50},
+    {"WavPack", "wv", with_tool(Tool::WavPack), 0},
+    {"ALAC", "m4a", with_tool(Tool::Alac), 0},
+    {"AAC", "m4a", with_tool(Tool::Aac), -45},
+    {"TTA", "tta", with_tool(Tool::Tta), 0},
+    {"WAV", "wav", with_tool(Tool::Wav), 0},
+    {"AIFF", "aiff", with_tool(Tool::Aiff), 0},
+    {"Ogg FLAC", "oga", with_tool(Tool::OggFlac), 0},
+};
+
+// The decoder the Transcoder would pick for path, opened and past read_tags.
+std::unique_ptr<Decoder> ready(const std::string& path, RecordingEncoder& recorder,
+                               bool measuring) {
+  std::string extension = path.substr(path.rfind('.') + 1);
+  auto decoder = make_source_decoder(path, extension);
+  if (!decoder || decoder->open_source(path.c_str()) != 0) return nullptr;
+  if (measuring) decoder->measure_only();
+  if (decoder->read_tags(&recorder) != 0) return nullptr;
+  return decoder;
+}
+
+// The worst window's mean error energy against the reference, in dB relative to the
+// reference's mean energy over the whole stream (-inf when equal). Relative to the whole
+// stream, not to the window, so that a quiet tail does not magnify a rounding difference.
+double worst_window_db(const Pcm& reference, const Pcm& decoded, uint64_t from) {
+  double worst = -INFINITY;
+  for (size_t c = 0; c < decoded.size(); ++c) {
+    double power = 0;
+    for (int32_t value : reference[c]) power += static_cast<double>(value) * value;
+    power = std::max(power / static_cast<double>(reference[c].size()), 1.0);
+    for (size_t start = 0; start < decoded[c].size(); start += kWindow) {
+      const size_t end = std::min(decoded[c].size(), start + kWindow);
+      double error = 0;
+      for (size_t i = start; i < end; ++i) {
+        const double diff = static_cast<double>(decoded[c][i]) - reference[c][from + i];
+        error += diff * diff;
+      }
+      error /= static_cast<double>(end - start);
+      if (error > 0) worst = std::max(worst, 10 * std::log10(error / power));
+    }
+  }
+  return worst;
+}
+
+class SeekToSampleTest : public ::testing::Test {
+ protected:
+  fixtures::TempDir dir;
+};
+
+TEST_F(SeekToSampleTest, EachFormatDeliversTheFullDecodeFromTheTarget) {
+  const std::string wav = dir / "source.wav";
+  ASSERT_TRUE(fixtures::write_wav(wav, source_spec()));
+  for (const SeekCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / (std::string("song.") + c.extension);
+    ASSERT_TRUE(c.make(wav, path));
+
+    RecordingEncoder full;
+    auto decoder = ready(path, full, false);
+    ASSERT_NE(decoder, nullptr);
+    ASSERT_EQ(decode_loop(*decoder, full).back(), 1);
+    const uint64_t total = full.total_samples;
+    ASSERT_GT(total, 0u);
+    const uint64_t decoded = full.pcm[0].size();
+
+    // The start, inside the first frame, mid-file, the last sample, the end, past it.
+    for (uint64_t target :
+         {uint64_t{0}, uint64_t{500}, total / 2 + 321, total - 1, total, total + 5000}) {
+      for (bool measuring : {false, true}) {
+        SCOPED_TRACE("sample " + std::to_string(target) + (measuring ? ", measured" : ""));
+        RecordingEncoder sought;
+        auto seeker = ready(path, sought, measuring);
+        ASSERT_NE(seeker, nullptr);
+        ASSERT_EQ(seeker->seek_to_sample(target), 0);
+        EXPECT_TRUE(sought.calls_named("encode_samples").empty()) << "nothing before decode_chunk";
+        ASSERT_EQ(decode_loop(*seeker, sought).back(), 1);
+
+        if (target >= total) {
+          EXPECT_TRUE(sought.calls_named("encode_samples").empty());
+          continue;
+        }
+        ASSERT_EQ(sought.pcm[0].size(), decoded - target);
+        if (c.worst_db == 0) {
+          for (size_t ch = 0; ch < full.pcm.size(); ++ch) {
+            EXPECT_TRUE(std::equal(sought.pcm[ch].begin(), sought.pcm[ch].end(),
+                                   full.pcm[ch].begin() + static_cast<long>(target)))
+                << "channel " << ch;
+          }
+        } else {
+          EXPECT_LE(worst_window_db(full.pcm, sought.pcm, target), c.worst_db);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
