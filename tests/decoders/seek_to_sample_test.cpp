@@ -51,6 +51,15 @@ Maker with_flac(std::vector<std::string> options) {
   };
 }
 
+// A FLAC stream written to a pipe: its header cannot tell the length, and it has no seek table.
+bool streamed_flac(const std::string& wav, const std::string& path) {
+  const std::string command = "ffmpeg -nostdin -loglevel error -i '" + wav +
+                              "' -f s16le - | flac --silent --force-raw-format --endian=little "
+                              "--sign=signed --channels=2 --bps=16 --sample-rate=44100 -c - > '" +
+                              path + "'";
+  return run_command({"sh", "-c", command}, 60000) == 0;
+}
+
 struct SeekCase {
   const char* name;
   const char* extension;
@@ -63,6 +72,7 @@ struct SeekCase {
 const SeekCase kCases[] = {
     {"FLAC with a seek table", "flac", with_flac({"-S", "1s"}), 0},
     {"FLAC without a seek table", "flac", with_flac({"--no-seektable"}), 0},
+    {"FLAC of unknown length", "flac", streamed_flac, 0},
     {"Ogg Vorbis", "ogg",
      [](const std::string&, const std::string& path) {
        return fixtures::write_vorbis(path, source_spec());
@@ -129,9 +139,10 @@ TEST_F(SeekToSampleTest, EachFormatDeliversTheFullDecodeFromTheTarget) {
     auto decoder = ready(path, full, false);
     ASSERT_NE(decoder, nullptr);
     ASSERT_EQ(decode_loop(*decoder, full).back(), 1);
-    const uint64_t total = full.total_samples;
-    ASSERT_GT(total, 0u);
     const uint64_t decoded = full.pcm[0].size();
+    // Lossy codecs may decode a little padding past the length the header tells.
+    const uint64_t total = full.total_samples ? full.total_samples : decoded;
+    ASSERT_GT(total, 0u);
 
     // The start, inside the first frame, mid-file, the last sample, the end, past it.
     for (uint64_t target :
