@@ -59,8 +59,8 @@ int FfmpegDecoder::seek_by_timestamp(uint64_t sample, uint64_t preroll) {
   // Frames right after a seek may lack a timestamp until the demuxer finds one again.
   constexpr int kUntimedFrames = 32;
   for (int untimed = 0; untimed < kUntimedFrames; ++untimed) {
-    const int status = next_frame();
-    if (status != 0) return status == 1 || failed ? 1 : status;
+    // An end or damage right where the seek put us: the start is the surer way.
+    if (next_frame() != 0) return 1;
     const int64_t at = frame_time(frame.get());
     if (at == AV_NOPTS_VALUE) {
       av_frame_unref(frame.get());
@@ -106,6 +106,6 @@ int FfmpegDecoder::seek_by_decoding(uint64_t sample) {
 
 int FfmpegDecoder::decode_to_landing() {
   const int status = decode_until_landed(landing, [this](Encoder* e) { return decode_chunk(e); });
-  // At the end first: decode_chunk has marked it, and says so from now on.
+  // An end before the target is no failure: decode_chunk returns 1 from now on.
   return status < 0 ? -1 : 0;
 }

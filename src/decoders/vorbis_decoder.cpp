@@ -94,7 +94,11 @@ int VorbisDecoder::read_tags(Encoder* encoder) {
 }
 
 int VorbisDecoder::decode_chunk(Encoder* encoder) {
-  if (landing.holding()) return landing.release(encoder) == -1 ? -1 : 0;
+  if (landing.holding()) {
+    if (landing.release(encoder) == 0) return 0;
+    log_error("Failed to encode integer buffer.");
+    return -1;
+  }
   if (past_end) return 1;
   char area[kPcmBytes] = {};
   long n = ov_read(&vorbis_file, area, kPcmBytes, 0, 2, 1, &section);

@@ -176,3 +176,42 @@ TEST_F(SeekToSampleTest, EachFormatDeliversTheFullDecodeFromTheTarget) {
 }
 
 }  // namespace
+
+namespace {
+
+// A source cut short: a seek before the cut lands, and decoding fails at the cut as a full
+// decode does; a seek beyond the cut fails, since no way of seeking can reach it.
+TEST_F(SeekToSampleTest, ACutSourceFailsAtTheCutAndNotBefore) {
+  const std::string wav = dir / "source.wav";
+  ASSERT_TRUE(fixtures::write_wav(wav, source_spec()));
+  const std::pair<const char*, Maker> cut_cases[] = {
+      {"flac", with_flac({"-S", "1s"})},
+      {"aiff", with_tool(Tool::Aiff)},
+      {"tta", with_tool(Tool::Tta)},
+      {"wv", with_tool(Tool::WavPack)},
+  };
+  for (const auto& [extension, make] : cut_cases) {
+    SCOPED_TRACE(extension);
+    const std::string path = dir / (std::string("cut.") + extension);
+    ASSERT_TRUE(make(wav, path));
+    std::vector<uint8_t> bytes = fixtures::read_file(path);
+    bytes.resize(bytes.size() * 6 / 10);
+    ASSERT_TRUE(fixtures::write_file(path, bytes));
+
+    RecordingEncoder before;
+    auto decoder = ready(path, before, true);
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_EQ(before.total_samples, kSourceSamples);
+    ASSERT_EQ(decoder->seek_to_sample(kSourceSamples * 3 / 10), 0);
+    EXPECT_EQ(decode_loop(*decoder, before).back(), -1);
+    EXPECT_GT(before.pcm[0].size(), 0u);
+    EXPECT_LT(before.pcm[0].size(), kSourceSamples - kSourceSamples * 3 / 10);
+
+    RecordingEncoder beyond;
+    decoder = ready(path, beyond, true);
+    ASSERT_NE(decoder, nullptr);
+    EXPECT_EQ(decoder->seek_to_sample(kSourceSamples * 8 / 10), -1);
+  }
+}
+
+}  // namespace
