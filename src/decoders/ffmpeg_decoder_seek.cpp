@@ -35,12 +35,19 @@ int FfmpegDecoder::seek_to_sample(uint64_t sample) {
     if (landing.holding() || ended) return 0;
   }
   const uint64_t preroll = preroll_samples(stream->codecpar);
-  // Close ahead, decoding on is cheaper than a seek, and exact.
+  // Close ahead, decoding on is cheaper than a seek, and exact; a source that cannot seek
+  // (a pipe) has no other way, nor can it start afresh.
   const uint64_t near = preroll + static_cast<uint64_t>(sample_rate);
-  if (!ended && decoded_samples <= sample && sample - decoded_samples <= near) {
+  const bool seekable = format->pb && (format->pb->seekable & AVIO_SEEKABLE_NORMAL);
+  if (!ended && decoded_samples <= sample && (!seekable || sample - decoded_samples <= near)) {
+    if (!seekable) {
+      Logging::Logger(Logging::DEBUG)
+          << "FFmpeg decoder: Source cannot seek; decoding on to sample " << sample << ".";
+    }
     landing.start(sample - decoded_samples, channels);
     return decode_to_landing();
   }
+  if (!seekable) return fail("Source cannot seek back.");
   const int status = seek_by_timestamp(sample, preroll);
   return status == 1 ? seek_by_decoding(sample) : status;
 }
