@@ -19,8 +19,9 @@ class Decoder {
   // pass pictures with their length and no data.
   virtual void measure_only() {}
   // Called after read_tags: the next sample decode_chunk delivers is sample `sample` of the
-  // stream (counted as begin_stream's total counts them). 0 done, -1 failed (the decoder is
-  // then unusable). Decoders that cannot seek leave it to the caller to decode and discard.
+  // stream (counted as begin_stream's total counts them); at or past the end, decode_chunk
+  // then returns 1 at once. Where the source cannot seek, the decoder decodes and discards up
+  // to the target itself. 0 done, -1 failed (the decoder is then unusable).
   virtual int seek_to_sample(uint64_t sample) {
     (void)sample;
     return -1;

@@ -46,6 +46,7 @@ int FfmpegDecoder::open_source(const char* path) {
   struct stat st;
   if (stat(path, &st) != 0) return fail("stat failed.");
   mtime = st.st_mtime;
+  this->path = path;
 
   // The extension names the container: no probing, so a damaged file fails here.
   const AVInputFormat* input = av_find_input_format(demuxer.c_str());
@@ -134,11 +135,18 @@ void FfmpegDecoder::scan_tags(Encoder* encoder) {
 
 int FfmpegDecoder::decode_chunk(Encoder* encoder) {
   if (failed) return -1;
+  if (landing.holding()) {
+    return landing.release(encoder) < 0 ? fail("Failed to encode samples.") : 0;
+  }
   if (ended) return 1;
   if (!codec) return fail("No open source.");
   const int status = next_frame();
   if (status == 1) return finish_stream(encoder);
   if (status < 0) return -1;
+  if (!origin_known) {
+    origin = frame_time(frame.get());
+    origin_known = true;
+  }
   const int encoded = encode(frame.get(), encoder);
   av_frame_unref(frame.get());
   return encoded < 0 ? -1 : 0;

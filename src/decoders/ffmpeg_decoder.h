@@ -5,6 +5,7 @@
 
 #include "decoders/decoder.h"
 #include "decoders/ffmpeg_handles.h"
+#include "decoders/seek_landing.h"
 
 // Decodes any audio FFmpeg reads (Opus, WavPack, ALAC, AAC, Monkey's Audio, WAV,
 // AIFF, TTA, Ogg FLAC) into mono or stereo integer samples, one frame per decode_chunk.
@@ -17,6 +18,7 @@ class FfmpegDecoder : public Decoder {
   int64_t source_mtime() override { return mtime; }
   int read_tags(Encoder* encoder) override;
   int decode_chunk(Encoder* encoder) override;
+  int seek_to_sample(uint64_t sample) override;
 
  private:
   bool find_audio_stream();
@@ -28,8 +30,15 @@ class FfmpegDecoder : public Decoder {
   int encode(const AVFrame* input, Encoder* encoder);
   int finish_stream(Encoder* encoder);
   int fail(const char* message);
+  // Seeking: 0 landed, 1 this way cannot land (try the next), -1 failed.
+  int seek_by_timestamp(uint64_t sample, uint64_t preroll);
+  int seek_by_decoding(uint64_t sample);
+  int decode_to_landing();
+  // The frame's timestamp in the stream's time base, or AV_NOPTS_VALUE.
+  static int64_t frame_time(const AVFrame* decoded);
 
   std::string demuxer;
+  std::string path;  // to start afresh where seeking fails
   int64_t mtime = 0;
   FormatContext format;
   CodecContext codec;
@@ -48,6 +57,11 @@ class FfmpegDecoder : public Decoder {
   int input_format = -1;
   int input_rate = 0;
   ChannelLayout input_layout;
+
+  // The timestamp of a full decode's first sample, taken from the first frame decoded.
+  int64_t origin = AV_NOPTS_VALUE;
+  bool origin_known = false;
+  SeekLanding landing;  // what a seek decoded from its target on
 
   bool draining = false;
   bool ended = false;

@@ -64,6 +64,12 @@ int FlacDecoder::read_tags(Encoder* target) {
 
 int FlacDecoder::decode_chunk(Encoder* target) {
   encoder = target;
+  if (landing.holding()) {
+    if (landing.release(target) == 0) return 0;
+    Logging::Logger(Logging::ERROR) << "FLAC encoding failed.";
+    return -1;
+  }
+  if (past_end) return 1;
   // Past READ_FRAME come end of stream, the error states and uninitialised.
   if (get_state() > FLAC__STREAM_DECODER_READ_FRAME) return 1;
   if (process_single()) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "decoders/decoder.h"
+#include "decoders/seek_landing.h"
 
 // Decodes FLAC through libFLAC++'s file decoder, one frame per decode_chunk.
 class FlacDecoder : public Decoder, private FLAC::Decoder::File {
@@ -17,6 +18,7 @@ class FlacDecoder : public Decoder, private FLAC::Decoder::File {
   int read_tags(Encoder* encoder) override;
   int decode_chunk(Encoder* encoder) override;
   void measure_only() override { measuring = true; }
+  int seek_to_sample(uint64_t sample) override;
 
  private:
   ::FLAC__StreamDecoderWriteStatus write_callback(const ::FLAC__Frame* frame,
@@ -25,6 +27,7 @@ class FlacDecoder : public Decoder, private FLAC::Decoder::File {
   void error_callback(::FLAC__StreamDecoderErrorStatus status) override;
 
   void scan_comments(const ::FLAC__StreamMetadata_VorbisComment& block);
+  int seek_by_decoding(uint64_t sample);
 
   Encoder* encoder = nullptr;
   int64_t mtime = 0;
@@ -33,4 +36,6 @@ class FlacDecoder : public Decoder, private FLAC::Decoder::File {
   uint64_t decoded_samples = 0;
   FILE* source = nullptr;  // libFLAC's once initialised; read directly only to measure
   bool measuring = false;
+  SeekLanding landing;    // what a seek decoded from its target on
+  bool past_end = false;  // sought at or past the last sample
 };

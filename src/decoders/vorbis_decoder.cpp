@@ -94,6 +94,12 @@ int VorbisDecoder::read_tags(Encoder* encoder) {
 }
 
 int VorbisDecoder::decode_chunk(Encoder* encoder) {
+  if (landing.holding()) {
+    if (landing.release(encoder) == 0) return 0;
+    log_error("Failed to encode integer buffer.");
+    return -1;
+  }
+  if (past_end) return 1;
   char area[kPcmBytes] = {};
   long n = ov_read(&vorbis_file, area, kPcmBytes, 0, 2, 1, &section);
   if (n < 2) {
