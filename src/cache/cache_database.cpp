@@ -34,6 +34,16 @@ void set_aside(const std::string& dir, ino_t damaged_inode) {
   remove_stored_outputs(dir);
 }
 
+// An index that others may read was made before the cache directory was private: then
+// everything beside it is made private, and the index last (when it is opened), so that a
+// pass cut short is made again at the next start.
+void make_earlier_contents_private(const std::string& dir) {
+  const std::string path = index_path(dir);
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && (st.st_mode & 07777) == cache_modes::kFile) return;
+  make_contents_private(dir, path);
+}
+
 // Opens the index in dir; one that is damaged or not ours is set aside and made anew.
 std::unique_ptr<IndexConnection> open_index(const std::string& dir, std::string& error) {
   const std::string path = index_path(dir);
@@ -57,6 +67,7 @@ std::unique_ptr<IndexConnection> open_index(const std::string& dir, std::string&
 
 std::unique_ptr<CacheDatabase> CacheDatabase::open(const std::string& dir, std::string& error) {
   if (!prepare_cache_directory(dir, error)) return nullptr;
+  make_earlier_contents_private(dir);
   auto connection = open_index(dir, error);
   if (!connection) return nullptr;
   return std::unique_ptr<CacheDatabase>(new CacheDatabase(dir, std::move(connection)));

@@ -1,6 +1,9 @@
 #include "cache/disk_cache.h"
 
+#include <sys/stat.h>
+
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,10 +19,24 @@ bool cache_configured() {
   return settings.cachedir != nullptr && settings.cachedir[0] != '\0';
 }
 
+// olvex leaves the mode of a directory it did not make alone; what it keeps inside is
+// private all the same, but others who can enter it see the names in it.
+void warn_if_others_can_enter(const std::string& dir, mode_t mode) {
+  if ((mode & (S_IXGRP | S_IXOTH)) == 0) return;
+  char octal[8];
+  std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
+  Logging::Logger(Logging::INFO)
+      << "Warning: cache directory " << dir << " (mode " << octal
+      << ") can be entered by other users: its listing is visible to them, although every file "
+         "olvex keeps in it is private.";
+}
+
 }  // namespace
 
 bool check_cache_directory(std::string& error) {
   if (!cache_configured()) return true;
+  struct stat before;
+  const bool existed = stat(settings.cachedir, &before) == 0;
   if (!CacheDatabase::open(settings.cachedir, error)) return false;
   char resolved[PATH_MAX];
   if (realpath(settings.cachedir, resolved) == nullptr) {
@@ -30,6 +47,7 @@ bool check_cache_directory(std::string& error) {
   static std::string absolute;  // the settings point into it for the life of the process
   absolute = resolved;
   settings.cachedir = absolute.c_str();
+  if (existed) warn_if_others_can_enter(absolute, before.st_mode);
   return true;
 }
 

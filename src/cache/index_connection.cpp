@@ -1,8 +1,13 @@
 #include "cache/index_connection.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
+
+#include "cache/cache_directory.h"
 
 namespace {
 
@@ -60,6 +65,13 @@ std::string describe(sqlite3* db, int rc) {
 
 std::unique_ptr<IndexConnection> IndexConnection::open(const std::string& path, SchemaState& state,
                                                        std::string& reason) {
+  // Made owner-only before SQLite opens it, since SQLite gives its -wal and -shm files the
+  // mode of the database file.
+  if (!open_private_file(path, O_RDWR)) {
+    state = SchemaState::kUnusable;
+    reason = std::strerror(errno);
+    return nullptr;
+  }
   auto connection = std::make_unique<IndexConnection>();
   sqlite3* raw = nullptr;
   int rc =

@@ -216,7 +216,7 @@ bool OutputStore::write_output(const std::string& temp, uint64_t size, const Fil
                                uint64_t& checksum, std::string& failure) {
   // The folders may have gone with a cache directory emptied by hand.
   make_directory(dir + "/" + cache_layout::kTempDir);
-  UniqueFd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  UniqueFd fd = open_private_file(temp, O_WRONLY | O_EXCL);
   if (!fd) {
     failure = std::strerror(errno);
     return false;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <latch>
 #include <memory>
 #include <string>
 #include <thread>
@@ -54,10 +55,14 @@ TEST_F(SharedTranscodesTest, ConcurrentOpensShareOneEncoding) {
   for (int readers : {2, 8}) {
     LogCapture log;
     std::vector<std::vector<char>> outputs(readers);
+    // Every reader stays open until all have opened: one that finished and closed before
+    // another opened would rightly leave it a second encoding.
+    std::latch opened(readers);
     std::vector<std::thread> threads;
     for (int r = 0; r < readers; ++r) {
       threads.emplace_back([&, r] {
         auto reader = shared_transcodes.open(path, output_key(path), identity);
+        opened.arrive_and_wait();
         ASSERT_NE(reader, nullptr);
         outputs[r] = read_all(*reader);
       });
