@@ -27,10 +27,15 @@ std::unique_ptr<Decoder> start_decoder(const SegmentSource& source, SegmentEncod
   return nullptr;
 }
 
-// A file rewritten in place shows in its own identity; one renamed over is not this file.
+// A file rewritten in place shows in its size or mtime; its ctime also moves when it is only
+// unlinked or renamed, which leaves the content read through the held descriptor alone.
 bool unchanged(const SegmentSource& source) {
   struct stat st;
-  return fstat(source.file.get(), &st) == 0 && SourceIdentity::of(st) == source.identity;
+  if (fstat(source.file.get(), &st) != 0) return false;
+  const SourceIdentity now = SourceIdentity::of(st);
+  const SourceIdentity& then = source.identity;
+  return now.device == then.device && now.inode == then.inode && now.size == then.size &&
+         now.mtime_sec == then.mtime_sec && now.mtime_nsec == then.mtime_nsec;
 }
 
 }  // namespace

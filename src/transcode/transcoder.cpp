@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <limits>
 
 #include "app/settings.h"
 #include "cache/remembered_size.h"
 #include "logging/logger.h"
+#include "pool/encode_pool.h"
 #include "transcode/output_key.h"
 #include "transcode/segmented_output.h"
 #include "transcode/tag_stage.h"
@@ -119,37 +121,12 @@ OutputOrigin Transcoder::origin() const {
 int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
   Logging::Logger(Logging::DEBUG) << "Reading " << size << " bytes from offset " << offset << ".";
   if (segments) return segments->read(destination, offset, size);
-  std::lock_guard lock(mutex);
+  if (!encode_on_pool(offset, size)) return read_failed();
 
+  std::lock_guard lock(mutex);
   if (stored) return read_stored(destination, offset, size);
   auto* out = reinterpret_cast<uint8_t*>(destination);
   if (static_cast<uint64_t>(offset) > buffer.total_size()) return 0;
-  if (buffer.has_range(offset, size)) {
-    buffer.copy_into(out, offset, size);
-    return static_cast<int64_t>(size);
-  }
-
-  if (decoder) {
-    // Saturate: a huge size must not wrap the target below the offset.
-    const uint64_t start = static_cast<uint64_t>(offset);
-    const uint64_t target = size > std::numeric_limits<uint64_t>::max() - start
-                                ? std::numeric_limits<uint64_t>::max()
-                                : start + size;
-    while (encoder) {
-      const uint64_t limit =
-          encoder->wants_whole_file() ? std::numeric_limits<uint64_t>::max() : target;
-      if (buffer.head_size() >= limit) break;
-      const int status = decoder->decode_chunk(encoder.get());
-      if (status == 1) {
-        if (!finish()) return read_failed();
-      } else if (status == -1) {
-        return read_failed();
-      }
-      if (!decoder) break;
-    }
-  }
-
-  if (stored) return read_stored(destination, offset, size);  // finishing put it on disk
   const uint64_t available = buffer.available_from(offset);
   const uint64_t n = available < size ? available : size;
   // Nothing to serve before the end of the file means the output can no longer be
@@ -160,6 +137,63 @@ int64_t Transcoder::read(char* destination, int64_t offset, uint64_t size) {
   if (n != 0) buffer.copy_into(out, offset, n);
   Logging::Logger(Logging::DEBUG) << "Successfully read " << n << " bytes.";
   return static_cast<int64_t>(n);
+}
+
+// The encoding a read needs runs on the encode pool, so that no more encoders run at once
+// than it has workers; the reader waits for it without holding the Transcoder's lock.
+bool Transcoder::encode_on_pool(int64_t offset, uint64_t size) {
+  {
+    std::lock_guard lock(mutex);
+    if (stored || !decoder || static_cast<uint64_t>(offset) > buffer.total_size()) return true;
+    if (buffer.has_range(offset, size)) return true;
+  }
+  struct Outcome {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool ok = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  auto job = [this, outcome, offset, size] {
+    bool ok;
+    {
+      std::lock_guard lock(mutex);
+      ok = encode_until(offset, size);
+    }
+    std::lock_guard lock(outcome->mutex);
+    outcome->done = true;
+    outcome->ok = ok;
+    outcome->finished.notify_all();
+  };
+  if (!encode_pool().submit(this, ++jobs, EncodePool::Urgency::Waiting, std::move(job))) {
+    std::lock_guard lock(mutex);  // the pool is stopping: the reader does the work
+    return encode_until(offset, size);
+  }
+  std::unique_lock lock(outcome->mutex);
+  outcome->finished.wait(lock, [&] { return outcome->done; });
+  return outcome->ok;
+}
+
+bool Transcoder::encode_until(int64_t offset, uint64_t size) {
+  if (!decoder || buffer.has_range(offset, size)) return true;
+  // Saturate: a huge size must not wrap the target below the offset.
+  const uint64_t start = static_cast<uint64_t>(offset);
+  const uint64_t target = size > std::numeric_limits<uint64_t>::max() - start
+                              ? std::numeric_limits<uint64_t>::max()
+                              : start + size;
+  while (encoder) {
+    const uint64_t limit =
+        encoder->wants_whole_file() ? std::numeric_limits<uint64_t>::max() : target;
+    if (buffer.head_size() >= limit) break;
+    const int status = decoder->decode_chunk(encoder.get());
+    if (status == 1) {
+      if (!finish()) return false;
+    } else if (status == -1) {
+      return false;
+    }
+    if (!decoder) break;
+  }
+  return true;
 }
 
 bool Transcoder::finish() {

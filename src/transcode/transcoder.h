@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,10 @@ class Transcoder : public Reader {
   virtual std::function<std::unique_ptr<Decoder>()> decoder_factory();
 
  private:
+  bool encode_on_pool(int64_t offset, uint64_t size);
+  // Encodes until [offset, offset + size) is in the Buffer (or the whole file, for VBR);
+  // under the lock. false when the source fails or the output cannot be finished.
+  bool encode_until(int64_t offset, uint64_t size);
   bool finish();
   void keep_on_disk();
   // Hands the audio to segments when the stream allows it; the codecs then go.
@@ -67,4 +72,5 @@ class Transcoder : public Reader {
   std::mutex mutex;
   // Set up by initialize and unchanged after; has its own lock.
   std::shared_ptr<SegmentedOutput> segments;
+  std::atomic<uint64_t> jobs{0};  // names this Transcoder's encodings on the pool
 };
