@@ -14,3 +14,13 @@ bool stream_format_usable(int sample_rate, int channels);
 
 // The TLEN text: the stream's length in milliseconds.
 std::string length_text(uint64_t total_samples, int sample_rate);
+
+struct FrameGeometry;
+
+// Whether a stream begins with an information frame that this side writes before encoding:
+// for CBR with gapless playback on. (LAME completes its own frame for VBR at the end.)
+bool leads_with_info_frame();
+
+// The predicted size of an output whose ID3v2 tag takes id3v2_size bytes, from its geometry:
+// the CBR frames at LAME's bitrate, or room for VBR frames at the bitrate setting.
+uint64_t predicted_mp3_size(const FrameGeometry& geometry, uint64_t id3v2_size);

@@ -64,13 +64,3 @@ int Mp3Encoder::flush_stream() {
   }
   return r;
 }
-
-uint64_t Mp3Encoder::predicted_size() {
-  if (!usable()) return 0;
-  lame_global_flags* gfp = lame_handle.get();
-  // Frames are counted at the output rate, so their length is too; dividing by the input
-  // rate would under-predict a resampled stream and cut it when the cache is off. Below
-  // 32 kHz a frame holds 576 samples, not 1152, and so half the bytes.
-  return predict_size(lame_get_totalframes(gfp), lame_get_framesize(gfp), settings.bitrate,
-                      lame_get_out_samplerate(gfp), id3v2_size, settings.vbr != 0);
-}
