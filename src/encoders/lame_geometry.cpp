@@ -19,10 +19,6 @@ using LameState = std::unique_ptr<lame_global_flags, LameCloser>;
 // Everything lame_init_params looks at besides the stream length.
 using Combination = std::tuple<int, int, int, int, int>;
 
-// The largest LAME information frame (320 kbit/s at 8 kHz) fits.
-constexpr size_t kInfoFrameArea = 2880;
-constexpr size_t kFlushArea = 7200;
-
 LameState set_up(int sample_rate, int channels, bool info_frame) {
   LameState state(lame_init());
   if (!state) return nullptr;

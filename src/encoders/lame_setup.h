@@ -2,8 +2,15 @@
 
 #include <lame/lame.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// The flush area, and the fixed part of an encoding area: LAME's worst case for one
+// call is 1.25 bytes per sample plus this, so a block never needs a second call.
+constexpr size_t kFlushArea = 7200;
+// The largest LAME information frame (320 kbit/s at 8 kHz) fits.
+constexpr size_t kInfoFrameArea = 2880;
 
 // The LAME settings every MP3 output is made with, from the global settings; also routes
 // LAME's messages into the log.

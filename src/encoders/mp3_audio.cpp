@@ -2,19 +2,10 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "encoders/lame_setup.h"
 #include "encoders/mp3_arithmetic.h"
 #include "encoders/mp3_encoder.h"
 #include "transcode/buffer.h"
-
-namespace {
-
-// The flush area, and the fixed part of an encoding area: LAME's worst case for one
-// call is 1.25 bytes per sample plus this, so a block never needs a second call.
-constexpr size_t kFlushArea = 7200;
-// The largest LAME information frame (320 kbit/s at 8 kHz) fits.
-constexpr size_t kInfoFrameArea = 2880;
-
-}  // namespace
 
 int Mp3Encoder::encode_samples(const int32_t* const* channels, int count, int bits_per_sample) {
   if (!usable() || !buffer || count < 0 || !channels || !channels[0]) return -1;
