@@ -7,14 +7,18 @@ int32_t scale_to_32_bits(int32_t sample, int bits_per_sample) {
   return static_cast<int32_t>(static_cast<uint32_t>(sample) << (32 - bits_per_sample));
 }
 
-uint64_t predict_size(int frames, int samples_per_frame, int bitrate_kbps, int samplerate,
-                      uint64_t id3v2_size, bool vbr) {
-  const uint64_t allowance = vbr ? 3008 : 128;
+uint64_t cbr_audio_bytes(int frames, int samples_per_frame, int bitrate_kbps, int samplerate) {
   const int64_t product =
       int64_t{frames} * int64_t{bitrate_kbps} * (int64_t{samples_per_frame} * 1000 / 8);
-  if (samplerate <= 0 || product < 0) return id3v2_size + allowance;
+  if (samplerate <= 0 || product < 0) return 0;
   // One division of the whole product, so fractional frame lengths add up before truncation.
-  return id3v2_size + static_cast<uint64_t>(product) / static_cast<uint64_t>(samplerate) +
+  return static_cast<uint64_t>(product) / static_cast<uint64_t>(samplerate);
+}
+
+uint64_t predict_size(int frames, int samples_per_frame, int bitrate_kbps, int samplerate,
+                      uint64_t head_size, bool vbr) {
+  const uint64_t allowance = vbr ? 3008 : 128;
+  return head_size + cbr_audio_bytes(frames, samples_per_frame, bitrate_kbps, samplerate) +
          allowance;
 }
 

@@ -9,13 +9,17 @@
 // bits_per_sample must be 1 to 32.
 int32_t scale_to_32_bits(int32_t sample, int bits_per_sample);
 
-// Predicted output size: id3v2_size + frames * samples_per_frame / 8 * kbps * 1000 / samplerate
+// Length of frames CBR frames: frames * samples_per_frame / 8 * kbps * 1000 / samplerate
 // (144000 per frame and kbit/s for MPEG-1's 1152 samples, half that for the 576 of the
-// lower sample rates), plus the ID3v1 tag (CBR) or a fixed allowance that covers the VBR
-// information frame. A sample rate of 0 (LAME not initialised) or a negative product counts
-// no stream bytes.
+// lower sample rates). A sample rate of 0 (LAME not initialised) or a negative product
+// counts no bytes.
+uint64_t cbr_audio_bytes(int frames, int samples_per_frame, int bitrate_kbps, int samplerate);
+
+// Predicted output size: head_size (the ID3v2 tag and a CBR information frame before the
+// audio) + the audio as cbr_audio_bytes counts it, plus the ID3v1 tag (CBR) or a fixed
+// allowance that covers the VBR information frame.
 uint64_t predict_size(int frames, int samples_per_frame, int bitrate_kbps, int samplerate,
-                      uint64_t id3v2_size, bool vbr);
+                      uint64_t head_size, bool vbr);
 
 constexpr uint64_t kId3v1Bytes = 128;
 

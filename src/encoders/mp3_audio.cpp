@@ -2,19 +2,10 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "encoders/lame_setup.h"
 #include "encoders/mp3_arithmetic.h"
 #include "encoders/mp3_encoder.h"
 #include "transcode/buffer.h"
-
-namespace {
-
-// The flush area, and the fixed part of an encoding area: LAME's worst case for one
-// call is 1.25 bytes per sample plus this, so a block never needs a second call.
-constexpr size_t kFlushArea = 7200;
-// The largest LAME information frame (320 kbit/s at 8 kHz) fits.
-constexpr size_t kInfoFrameArea = 2880;
-
-}  // namespace
 
 int Mp3Encoder::encode_samples(const int32_t* const* channels, int count, int bits_per_sample) {
   if (!usable() || !buffer || count < 0 || !channels || !channels[0]) return -1;
@@ -63,14 +54,4 @@ int Mp3Encoder::flush_stream() {
     buffer->overwrite_at(std::span(info.data(), n), id3v2_size);
   }
   return r;
-}
-
-uint64_t Mp3Encoder::predicted_size() {
-  if (!usable()) return 0;
-  lame_global_flags* gfp = lame_handle.get();
-  // Frames are counted at the output rate, so their length is too; dividing by the input
-  // rate would under-predict a resampled stream and cut it when the cache is off. Below
-  // 32 kHz a frame holds 576 samples, not 1152, and so half the bytes.
-  return predict_size(lame_get_totalframes(gfp), lame_get_framesize(gfp), settings.bitrate,
-                      lame_get_out_samplerate(gfp), id3v2_size, settings.vbr != 0);
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "encoders/info_frame.h"
 #include "encoders/lame_setup.h"
 #include "encoders/mp3_arithmetic.h"
 #include "logging/logger.h"
@@ -31,6 +32,13 @@ int Mp3Encoder::begin_stream(uint64_t total_samples, int sample_rate, int channe
   }
   Logging::Logger(Logging::DEBUG) << "LAME initialized.";
 
+  geometry = geometry_of(gfp);
+  std::vector<uint8_t> lame_frame;
+  if (leads_with_info_frame() && lame_info_frame(sample_rate, channels, lame_frame)) {
+    info = info_frame(lame_frame, info_frame_stream(geometry, total_samples, sample_rate));
+  }
+  geometry.info_frame_bytes = static_cast<int>(info.size());
+
   add_text_tag(Length, length_text(total_samples, sample_rate).c_str());
   return 0;
 }
@@ -48,9 +56,15 @@ int Mp3Encoder::emit_tags(uint64_t known_size) {
   if (!usable() || !buffer) return -1;
   id3v2_size = tags.id3v2_size();
   buffer->append(tags.render_id3v2(id3v2_size), true);
+  // Complete before any audio exists, so the head of the file reads the same at any time.
+  buffer->append(info, true);
   buffer->set_tail(tags.render_id3v1(),
                    output_size(known_size, id3v2_size, predicted_size()) - kId3v1Bytes);
   return 0;
+}
+
+uint64_t Mp3Encoder::predicted_size() {
+  return usable() ? predicted_mp3_size(geometry, id3v2_size) : 0;
 }
 
 void Mp3Encoder::apply_gain(double decibels) {

@@ -3,9 +3,11 @@
 #include <lame/lame.h>
 
 #include <memory>
+#include <vector>
 
 #include "encoders/encoder.h"
 #include "encoders/id3_tag_builder.h"
+#include "encoders/lame_geometry.h"
 
 // Encodes to MP3 with LAME and tags with libid3tag. Set-up lives in
 // mp3_encoder.cpp, the tags in id3_tag_builder.cpp, the audio in mp3_audio.cpp.
@@ -39,5 +41,7 @@ class Mp3Encoder final : public Encoder {
   std::unique_ptr<lame_global_flags, LameCloser> lame_handle;
   Id3TagBuilder tags;
   uint64_t id3v2_size = 0;
-  Buffer* buffer;  // not owned; absent for start-up's test encoder
+  FrameGeometry geometry;     // known once begin_stream succeeded
+  std::vector<uint8_t> info;  // the CBR information frame, when there is one
+  Buffer* buffer;             // not owned; absent for start-up's test encoder
 };

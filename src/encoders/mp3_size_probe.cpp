@@ -33,8 +33,7 @@ int Mp3SizeProbe::emit_tags(uint64_t known_size) {
 }
 
 uint64_t Mp3SizeProbe::predicted_size() {
-  return predict_size(geometry.frames, geometry.samples_per_frame, settings.bitrate,
-                      geometry.out_samplerate, id3v2_size, settings.vbr != 0);
+  return predicted_mp3_size(geometry, id3v2_size);
 }
 
 bool Mp3SizeProbe::wants_whole_file() {

@@ -10,6 +10,7 @@
 
 #include "encoders/encoder.h"
 #include "support/fixtures.h"
+#include "support/info_tag.h"
 #include "transcode/buffer.h"
 
 namespace harness {
@@ -104,6 +105,12 @@ inline bool contains(const std::vector<uint8_t>& bytes, size_t from, size_t to,
   if (from >= to) return false;
   return std::search(bytes.begin() + from, bytes.begin() + to, needle.begin(), needle.end()) !=
          bytes.begin() + to;
+}
+
+// Length of the information frame at offset at; 0 where the stream starts with audio.
+inline size_t info_frame_length(const std::vector<uint8_t>& bytes, size_t at) {
+  InfoTag tag;
+  return read_info_tag(bytes, at, tag) ? tag.frame_length : 0;
 }
 
 // The whole file; only meaningful once the head is complete.

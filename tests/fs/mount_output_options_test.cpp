@@ -170,4 +170,27 @@ TEST_F(MountedOutputOptions, CoversModesDecideThePictures) {
   }
 }
 
+// The CBR information frame reaches a player through the mount, whatever the tag version and
+// covers; a decoder that honours it gives back exactly the source's samples.
+TEST_F(MountedOutputOptions, GaplessFilesDecodeToTheSourcesLength) {
+  const struct {
+    std::vector<std::string> options;
+    bool gapless;
+  } cases[] = {{{}, true}, {{"--id3v2_version=3"}, true}, {{"--gapless=off"}, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options.empty() ? "defaults" : c.options[0]);
+    start(c.options);
+    const std::vector<uint8_t> bytes = fixtures::read_file(*mount / "song.mp3");
+    EXPECT_EQ(static_cast<off_t>(bytes.size()), size_of(*mount / "song.mp3"));
+    const DecodedMp3 decoded = decode_mp3(bytes);
+    ASSERT_TRUE(decoded.clean());
+    if (c.gapless) {
+      EXPECT_EQ(decoded.frames(), spec.total_samples);
+    } else {
+      EXPECT_GE(decoded.frames(), spec.total_samples + 1105);  // LAME's delay and the decoder's
+    }
+    EXPECT_EQ(mount->unmount(), 0);
+  }
+}
+
 }  // namespace

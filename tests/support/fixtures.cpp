@@ -255,8 +255,11 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
 
 int32_t sine_sample(const AudioSpec& spec, unsigned channel, uint64_t i) {
   const double full_scale = static_cast<double>((1u << (spec.bits_per_sample - 1)) - 1);
-  double phase = 2.0 * kPi * spec.frequency * (channel + 1) * static_cast<double>(i) /
-                 static_cast<double>(spec.sample_rate);
+  const auto n = static_cast<double>(spec.first_sample + i);
+  const auto rate = static_cast<double>(spec.sample_rate);
+  // Without a glide this is exactly the plain sine's arithmetic, so older fixtures keep their bits.
+  const double frequency = spec.frequency + spec.glide * (n / rate) / 2;
+  const double phase = 2.0 * kPi * frequency * (channel + 1) * n / rate;
   return static_cast<int32_t>(std::lround(spec.amplitude * full_scale * std::sin(phase)));
 }
 

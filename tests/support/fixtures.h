@@ -18,6 +18,8 @@ struct AudioSpec {
   uint64_t total_samples = 44100;  // per channel
   double frequency = 440.0;        // channel c carries a sine at frequency * (c + 1)
   double amplitude = 0.5;          // of full scale
+  double glide = 0.0;              // Hz per second the frequency rises by, so no stretch repeats
+  uint64_t first_sample = 0;       // where in the endless signal the source starts: a cut
 };
 
 struct Picture {

@@ -73,6 +73,7 @@ struct Mode {
   int quality;
   int id3v2_version = 4;
   const char* covers = "embedded";
+  int gapless = 1;
 };
 
 const Mode kModes[] = {
@@ -85,6 +86,8 @@ const Mode kModes[] = {
     {"no covers", 128, false, 5, 4, "none"},
     {"folder covers", 128, false, 5, 4, "folder"},
     {"folder covers, id3v2.3", 128, false, 5, 3, "folder"},
+    {"not gapless", 128, false, 5, 4, "embedded", 0},
+    {"vbr not gapless", 128, true, 5, 4, "embedded", 0},
 };
 
 class OutputSize : public ::testing::Test {
@@ -122,6 +125,7 @@ TEST_F(OutputSize, EqualsTheTranscodersSizeForEverySourceAndMode) {
       settings.quality = mode.quality;
       settings.id3v2_version = mode.id3v2_version;
       settings.covers = mode.covers;
+      settings.gapless = mode.gapless;
       uint64_t measured = 0;
       ASSERT_TRUE(measure_output_size(path, measured)) << source.name << ", " << mode.name;
       EXPECT_EQ(measured, transcoder_size(path)) << source.name << ", " << mode.name;
