@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <latch>
 #include <memory>
 #include <string>
 #include <thread>
@@ -305,18 +306,26 @@ TEST_F(Faults, UnmountWhileReadsAreInFlightEndsTheProcessCleanly) {
     ExtraSanitizerOptions no_leak_check("ASAN_OPTIONS", "detect_leaks=0");
     start();
   }
-  std::atomic<int> started{0};
+  constexpr int kReaders = 4;
+  // Every reader arrives, opened or not, so that a failed open fails the test rather than
+  // leaving it waiting for ever.
+  std::latch opened(kReaders);
+  std::atomic<int> failed_opens{0};
   std::vector<std::thread> readers;
-  for (int t = 0; t < 4; ++t) {
+  for (int t = 0; t < kReaders; ++t) {
     readers.emplace_back([&, t] {
-      const int fd = open((*mount / (t % 2 ? "song.mp3" : "other.mp3")).c_str(), O_RDONLY);
+      // Close-on-exec, so that the fusermount children do not hold the files open too.
+      const int fd =
+          open((*mount / (t % 2 ? "song.mp3" : "other.mp3")).c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) ++failed_opens;
+      opened.count_down();
       if (fd < 0) return;
-      ++started;
       read_to_end(fd);
       close(fd);
     });
   }
-  while (started < 4) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  opened.wait();
+  EXPECT_EQ(failed_opens, 0);
   // A busy mount refuses a plain unmount; the lazy one detaches it at once and the
   // process ends when the last open file is closed.
   if (run_command({"fusermount", "-u", mount->point()}, command_timeout_ms) != 0) {
