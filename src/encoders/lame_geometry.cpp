@@ -36,6 +36,7 @@ class GeometryStates {
     out.frames = lame_get_totalframes(gfp);
     out.samples_per_frame = lame_get_framesize(gfp);
     out.out_samplerate = lame_get_out_samplerate(gfp);
+    out.bitrate_kbps = encoding_bitrate(gfp);
     return true;
   }
 

@@ -3,11 +3,12 @@
 #include <cstdint>
 
 // What an MP3 output's size depends on from LAME: how many frames it will announce for a
-// stream, how many samples a frame holds and the rate it encodes at.
+// stream, how many samples a frame holds and the sample rate and bitrate it encodes at.
 struct FrameGeometry {
   int frames = 0;
   int samples_per_frame = 0;
   int out_samplerate = 0;
+  int bitrate_kbps = 0;
 };
 
 // LAME's geometry for a stream under the current settings, without setting LAME up for it:

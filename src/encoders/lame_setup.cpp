@@ -19,6 +19,10 @@ void configure_lame(lame_global_flags* gfp) {
   route_lame_messages(gfp);
 }
 
+int encoding_bitrate(lame_global_flags* gfp) {
+  return settings.vbr ? settings.bitrate : lame_get_brate(gfp);
+}
+
 bool stream_format_usable(int sample_rate, int channels) {
   // The length tag divides by the rate; a stream without one cannot be encoded anyway.
   if (sample_rate <= 0) {

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "encoders/lame_setup.h"
 #include "encoders/mp3_arithmetic.h"
 #include "encoders/mp3_encoder.h"
 #include "transcode/buffer.h"
@@ -71,6 +72,6 @@ uint64_t Mp3Encoder::predicted_size() {
   // Frames are counted at the output rate, so their length is too; dividing by the input
   // rate would under-predict a resampled stream and cut it when the cache is off. Below
   // 32 kHz a frame holds 576 samples, not 1152, and so half the bytes.
-  return predict_size(lame_get_totalframes(gfp), lame_get_framesize(gfp), settings.bitrate,
+  return predict_size(lame_get_totalframes(gfp), lame_get_framesize(gfp), encoding_bitrate(gfp),
                       lame_get_out_samplerate(gfp), id3v2_size, settings.vbr != 0);
 }

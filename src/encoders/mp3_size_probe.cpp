@@ -33,7 +33,7 @@ int Mp3SizeProbe::emit_tags(uint64_t known_size) {
 }
 
 uint64_t Mp3SizeProbe::predicted_size() {
-  return predict_size(geometry.frames, geometry.samples_per_frame, settings.bitrate,
+  return predict_size(geometry.frames, geometry.samples_per_frame, geometry.bitrate_kbps,
                       geometry.out_samplerate, id3v2_size, settings.vbr != 0);
 }
 
