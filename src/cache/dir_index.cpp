@@ -104,9 +104,7 @@ std::shared_ptr<const DirIndex::Listing> DirIndex::scan(const std::string& direc
     const size_t last_dot = name.rfind('.');
     if (last_dot == std::string::npos) continue;
     const int rank = rank_of(name.substr(last_dot + 1));
-    // A directory is listed under its own name and stands for no other; anything of the
-    // shown name hides the sources that would show as it.
-    if (rank < 0 || (rank > 0 && entry->d_type == DT_DIR)) continue;
+    if (rank < 0) continue;
     const size_t first_dot = rank == 0 ? last_dot : name.find('.');
     for (size_t dot = first_dot; dot <= last_dot; dot = name.find('.', dot + 1)) {
       Candidate candidate{name, dot == last_dot, rank};

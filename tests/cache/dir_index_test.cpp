@@ -54,7 +54,7 @@ TEST(DirIndex, EveryStemHasOneWinnerWhateverTheDirectoryOrder) {
       {"case.", "case.OGG"},  // same rank: the lesser name
       {"b.", ""},             // a real file stands only for its own stem
       {"b.c.", "b.c.mp3"},
-      {"folder.", ""},  // a directory is no source
+      {"folder.", "folder.flac"},  // of any kind: the caller looks at what it found
       {"solo.", "solo.ogg"},
       {"notes.", ""},
       {"x.", ""},
