@@ -69,7 +69,13 @@ int FfmpegDecoder::open_source(const char* path) {
   if (stat(path, &st) != 0) return fail("stat failed.");
   mtime = st.st_mtime;
 
-  if (!open_container(path)) return fail("Open failed.");
+  if (!open_container(path)) {
+    // The content is probed next; only a probe that fails as well is an error.
+    if (demuxer.empty()) return fail("Open failed.");
+    Logging::Logger(Logging::INFO) << "FFmpeg decoder: Not a " << demuxer << " file.";
+    failed = true;
+    return -1;
+  }
   if (std::string(format->iformat->name) == "asf" && asf_is_protected(path)) {
     protected_content = true;
     return fail("The file is protected by DRM; its audio cannot be decoded.");
