@@ -55,26 +55,6 @@ std::string hex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
-// Reads a whole file; the errno of the first failure, or 0.
-int read_all(const std::string& path, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return errno;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      const int error = errno;
-      close(fd);
-      return error;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), chunk, chunk + n);
-  }
-  close(fd);
-  return 0;
-}
-
 // One source tree for the suite: every format from the same synthesized second,
 // tagged, plus a 5.1 ALAC, truncated copies and a file of an unknown type.
 class FfmpegFormatsMounted : public ::testing::Test {

@@ -32,26 +32,6 @@ using fixtures::Tool;
 
 constexpr int kCommandTimeoutMs = 60000;
 
-// Reads a whole file; the errno of the first failure, or 0.
-int read_all(const std::string& path, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  const int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return errno;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      const int error = errno;
-      close(fd);
-      return error;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), chunk, chunk + n);
-  }
-  close(fd);
-  return 0;
-}
-
 std::vector<std::string> listing(const std::string& directory) {
   std::vector<std::string> names;
   DIR* dir = opendir(directory.c_str());
