@@ -4,7 +4,7 @@
 
 // Begins with an empty line so that a blank line follows the usage line.
 const std::string_view option_help = R"usage(
-Mount IN_DIR on OUT_DIR, converting audio files to MP3 upon access.
+Mount IN_DIR on OUT_DIR, converting FLAC/Ogg Vorbis files to MP3 upon access.
 
 Encoding options:
     -b RATE, -obitrate=RATE
