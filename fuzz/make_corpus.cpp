@@ -1,6 +1,6 @@
 // Writes the seed corpora: small valid inputs from the fixture writers.
 //   make_corpus DIR   (creates DIR/picture_block, DIR/flac_transcode, DIR/vorbis_transcode,
-//                      DIR/wavpack_transcode)
+//                      DIR/wavpack_transcode, which also holds the other FFmpeg containers)
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -67,6 +67,27 @@ bool wavpack(const std::string& dir) {
   return made;
 }
 
+// One short seed per further container read through FFmpeg. The target names them all
+// .wv, so they reach their demuxers through the content probe, as a misnamed file would.
+bool containers(const std::string& dir) {
+  using fixtures::Tool;
+  const std::string wav = dir + "/source.wav";
+  const fixtures::ToolTags tags = {"Seed", "Fuzz", "", "3/9"};
+  const std::pair<Tool, const char*> made[] = {
+      {Tool::Wma, "/seed.wma"}, {Tool::MatroskaFlac, "/seed.mka"}, {Tool::Adts, "/seed.aac"},
+      {Tool::Ac3, "/seed.ac3"}, {Tool::Musepack, "/seed.mpc"},
+  };
+  // 44.1 kHz, since Musepack takes no lower rate; enough AC-3 frames for the probe to
+  // recognise a raw stream.
+  bool ok = fixtures::write_wav(wav, short_spec(44100, 2, 16, 8192));
+  for (const auto& [tool, name] : made) {
+    ok = ok && fixtures::encode_with_tool(tool, wav, dir + name, tags);
+  }
+  std::remove(wav.c_str());
+  // One 4096-byte block per channel: the smallest DSF there is.
+  return ok && fixtures::write_dsf(dir + "/seed.dsf", short_spec(44100, 1, 16, 100), "Seed");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,5 +99,7 @@ int main(int argc, char** argv) {
   const std::string dirs[] = {root, root + "/picture_block", root + "/flac_transcode",
                               root + "/vorbis_transcode", root + "/wavpack_transcode"};
   for (const auto& dir : dirs) mkdir(dir.c_str(), 0755);
-  return pictures(dirs[1]) && sources(dirs[2], dirs[3]) && wavpack(dirs[4]) ? 0 : 1;
+  return pictures(dirs[1]) && sources(dirs[2], dirs[3]) && wavpack(dirs[4]) && containers(dirs[4])
+             ? 0
+             : 1;
 }

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <time.h>
 
+#include <tuple>
+
 #include "fs/dir_handle.h"
 
 namespace {
@@ -21,6 +23,21 @@ bool changed_too_recently(const struct stat& st, const timespec& scan_start) {
   return modified + kGranularityNs >= start || changed + kGranularityNs >= start;
 }
 
+// One entry that could stand for a stem.
+struct Candidate {
+  std::string name;
+  bool whole_stem = false;  // the stem is the name's own, so the entry shows under it
+  int rank = 0;
+};
+
+// Which of two entries a stem stands for: one shown under that name before one that merely
+// begins with it, then the lower rank (a real file, then lossless before lossy), then the
+// lesser name, so that two names differing only in the letter case of their extension
+// still give one answer.
+bool wins_over(const Candidate& a, const Candidate& b) {
+  return std::tie(b.whole_stem, a.rank, a.name) < std::tie(a.whole_stem, b.rank, b.name);
+}
+
 }  // namespace
 
 // A directory without audio still costs its slot, so it counts as one name.
@@ -28,12 +45,25 @@ size_t DirIndex::weight(const Listing& listing) {
   return listing.by_prefix.size() + 1;
 }
 
-DirIndex::DirIndex(size_t max_names, std::function<bool(const std::string&)> is_decodable)
-    : max_names(max_names), is_decodable(std::move(is_decodable)) {}
+DirIndex::DirIndex(size_t max_names, std::function<int(const std::string&)> rank_of)
+    : max_names(max_names), rank_of(std::move(rank_of)) {}
 
 std::string DirIndex::find(const std::string& directory, const std::string& prefix) {
+  const std::shared_ptr<const Listing> listing = listing_of(directory);
+  if (!listing) return {};
+  const auto found = listing->by_prefix.find(prefix);
+  return found == listing->by_prefix.end() ? std::string() : found->second;
+}
+
+std::shared_ptr<const DirIndex::Names> DirIndex::all(const std::string& directory) {
+  std::shared_ptr<const Listing> listing = listing_of(directory);
+  if (!listing) return nullptr;
+  return {listing, &listing->by_prefix};
+}
+
+std::shared_ptr<const DirIndex::Listing> DirIndex::listing_of(const std::string& directory) {
   struct stat st;
-  if (stat(directory.c_str(), &st) != 0) return {};
+  if (stat(directory.c_str(), &st) != 0) return nullptr;
 
   std::shared_ptr<const Listing> listing;
   {
@@ -51,15 +81,14 @@ std::string DirIndex::find(const std::string& directory, const std::string& pref
     timespec scan_start;
     clock_gettime(CLOCK_REALTIME, &scan_start);
     listing = scan(directory, st);
-    if (!listing) return {};
+    if (!listing) return nullptr;
     if (!changed_too_recently(st, scan_start)) keep(directory, listing);
   }
-  const auto found = listing->by_prefix.find(prefix);
-  return found == listing->by_prefix.end() ? std::string() : found->second;
+  return listing;
 }
 
 // Every stem of a decodable name (each part up to and including a dot before its extension)
-// points at the first such name in directory order, as a scan for that stem would find it.
+// and the whole stem of a real file of the shown name point at the entry that wins it.
 std::shared_ptr<const DirIndex::Listing> DirIndex::scan(const std::string& directory,
                                                         const struct stat& before) {
   DirHandle dir(opendir(directory.c_str()));
@@ -69,14 +98,22 @@ std::shared_ptr<const DirIndex::Listing> DirIndex::scan(const std::string& direc
   listing->inode = before.st_ino;
   listing->mtime = before.st_mtim;
   listing->ctime = before.st_ctim;
+  std::unordered_map<std::string, Candidate> best;
   while (const dirent* entry = readdir(dir.get())) {
     const std::string name = entry->d_name;
     const size_t last_dot = name.rfind('.');
-    if (last_dot == std::string::npos || !is_decodable(name.substr(last_dot + 1))) continue;
-    for (size_t dot = name.find('.'); dot <= last_dot; dot = name.find('.', dot + 1)) {
-      listing->by_prefix.try_emplace(name.substr(0, dot + 1), name);
+    if (last_dot == std::string::npos) continue;
+    const int rank = rank_of(name.substr(last_dot + 1));
+    if (rank < 0) continue;
+    const size_t first_dot = rank == 0 ? last_dot : name.find('.');
+    for (size_t dot = first_dot; dot <= last_dot; dot = name.find('.', dot + 1)) {
+      Candidate candidate{name, dot == last_dot, rank};
+      auto [it, added] = best.try_emplace(name.substr(0, dot + 1), candidate);
+      if (!added && wins_over(candidate, it->second)) it->second = std::move(candidate);
     }
   }
+  for (auto& [prefix, candidate] : best)
+    listing->by_prefix.emplace(prefix, std::move(candidate.name));
   return listing;
 }
 

@@ -11,19 +11,29 @@
 #include <string>
 #include <unordered_map>
 
-// For each source directory, which entry a transcoded name stands for: the first entry in
-// directory order that begins with the name's stem and a dot and whose extension a decoder
-// takes. Built by one scan on first use and rebuilt when the directory changes, so a lookup
-// costs a stat of the directory and a hash lookup however large the directory is. The least
-// recently used directories are dropped once the names held pass a bound.
+// For each source directory, which entry a transcoded name stands for: an entry that begins
+// with the name's stem and a dot and whose extension a decoder takes, or a real file of that
+// very name. When several do, one wins by a fixed rule (see the scan), never by directory
+// order, so every lookup and every listing agree. Built by one scan on first use and rebuilt when
+// the directory changes, so a lookup costs a stat of the directory and a hash lookup however large
+// the directory is. The least recently used directories are dropped once the names held pass a
+// bound.
 class DirIndex {
  public:
-  // is_decodable answers for a file name's extension (without the dot).
-  DirIndex(size_t max_names, std::function<bool(const std::string&)> is_decodable);
+  // Stem (with its trailing dot) to the entry name that stands for it.
+  using Names = std::unordered_map<std::string, std::string>;
+
+  // rank_of weighs a file name's extension (without the dot): negative for a name that stands
+  // for nothing; 0 for a real file of the shown name, which stands only for its own stem; above
+  // that a decodable source, the lower winning.
+  DirIndex(size_t max_names, std::function<int(const std::string&)> rank_of);
 
   // The entry name that stands for prefix (a stem with its trailing dot) in directory, or
   // empty when none does or the directory cannot be read.
   std::string find(const std::string& directory, const std::string& prefix);
+  // find's answers for every prefix of directory at once, from one listing; null when the
+  // directory cannot be read.
+  std::shared_ptr<const Names> all(const std::string& directory);
 
   size_t directories() const;
   size_t names() const;
@@ -34,20 +44,21 @@ class DirIndex {
     ino_t inode = 0;
     timespec mtime = {};
     timespec ctime = {};
-    std::unordered_map<std::string, std::string> by_prefix;
+    Names by_prefix;
   };
   struct Slot {
     std::shared_ptr<const Listing> listing;
     std::list<std::string>::iterator age;  // position in recency, newest first
   };
 
+  std::shared_ptr<const Listing> listing_of(const std::string& directory);
   std::shared_ptr<const Listing> scan(const std::string& directory, const struct stat& before);
   void keep(const std::string& directory, std::shared_ptr<const Listing> listing);
   void drop_oldest();
   static size_t weight(const Listing& listing);
 
   const size_t max_names;
-  const std::function<bool(const std::string&)> is_decodable;
+  const std::function<int(const std::string&)> rank_of;
   mutable std::mutex mutex;
   std::unordered_map<std::string, Slot> slots;
   std::list<std::string> recency;

@@ -7,9 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "decoders/asf_protection.h"
 #include "decoders/ffmpeg_log.h"
 #include "decoders/ffmpeg_pictures.h"
 #include "decoders/ffmpeg_tags.h"
+#include "decoders/musepack_length.h"
 #include "decoders/vorbis_comments.h"
 #include "encoders/encoder.h"
 #include "logging/logger.h"
@@ -18,6 +20,26 @@ namespace {
 
 void log_error(const char* message) {
   Logging::Logger(Logging::ERROR) << "FFmpeg decoder: " << message;
+}
+
+bool is_dsd(AVCodecID id) {
+  return id == AV_CODEC_ID_DSD_LSBF || id == AV_CODEC_ID_DSD_MSBF ||
+         id == AV_CODEC_ID_DSD_LSBF_PLANAR || id == AV_CODEC_ID_DSD_MSBF_PLANAR;
+}
+
+// DSD is decoded at an eighth of its bit rate, far above the audible band and full of the
+// modulator's noise; the resampler's low-pass takes that away on the way to CD's rate.
+int output_rate(const AVCodecParameters* parameters) {
+  constexpr int kDsdOutputRate = 44100;
+  return is_dsd(parameters->codec_id) ? kDsdOutputRate : parameters->sample_rate;
+}
+
+// Containers whose stream length is a count of samples. Others give milliseconds, count a
+// preroll or estimate from the bit rate, so a stream shorter than they say is no sign of damage.
+bool counts_samples(const AVInputFormat* input) {
+  const std::string name = input->name;
+  return name == "ogg" || name == "wv" || name == "mov,mp4,m4a,3gp,3g2,mj2" || name == "ape" ||
+         name == "wav" || name == "aiff" || name == "tta" || name == "flac";
 }
 
 bool parameters_known(const AVCodecParameters* parameters) {
@@ -48,13 +70,21 @@ int FfmpegDecoder::open_source(const char* path) {
   mtime = st.st_mtime;
   this->path = path;
 
-  // The extension names the container: no probing, so a damaged file fails here.
-  const AVInputFormat* input = av_find_input_format(demuxer.c_str());
-  if (!input) return fail("No such container.");
-  AVFormatContext* opened = nullptr;
-  if (avformat_open_input(&opened, path, input, nullptr) < 0) return fail("Open failed.");
-  format.reset(opened);
+  if (!open_container(path)) {
+    // The content is probed next; only a probe that fails as well is an error.
+    if (demuxer.empty()) return fail("Open failed.");
+    Logging::Logger(Logging::INFO) << "FFmpeg decoder: Not a " << demuxer << " file.";
+    failed = true;
+    return -1;
+  }
+  if (std::string(format->iformat->name) == "asf" && asf_is_protected(path)) {
+    protected_content = true;
+    return fail("The file is protected by DRM; its audio cannot be decoded.");
+  }
   if (!find_audio_stream()) return fail("No audio stream.");
+  if (std::string(format->iformat->name) == "mpc8") {
+    if (const uint64_t samples = musepack_sv8_samples(path)) total_samples = samples;
+  }
   if (!open_codec()) return fail("Codec unsupported.");
   packet.reset(av_packet_alloc());
   frame.reset(av_frame_alloc());
@@ -62,10 +92,37 @@ int FfmpegDecoder::open_source(const char* path) {
   return 0;
 }
 
+// The extension names the containers to try: no probing, so a damaged file fails here. Without
+// a name FFmpeg probes the content, for a file whose name says nothing true about it.
+bool FfmpegDecoder::open_container(const char* path) {
+  if (demuxer.empty()) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path, nullptr, nullptr) < 0) return false;
+    format.reset(opened);
+    Logging::Logger(Logging::INFO)
+        << "FFmpeg decoder: The content is " << format->iformat->name << ".";
+    return true;
+  }
+  for (size_t start = 0; start <= demuxer.size();) {
+    size_t end = demuxer.find(',', start);
+    if (end == std::string::npos) end = demuxer.size();
+    const AVInputFormat* input = av_find_input_format(demuxer.substr(start, end - start).c_str());
+    AVFormatContext* opened = nullptr;
+    if (input && avformat_open_input(&opened, path, input, nullptr) == 0) {
+      format.reset(opened);
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
 bool FfmpegDecoder::find_audio_stream() {
   int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  // Probing decodes a little; the headers of most containers make it unnecessary.
-  if (index < 0 || !parameters_known(format->streams[index]->codecpar)) {
+  // Probing decodes a little; the headers of most containers make it unnecessary. It also
+  // estimates a length that the header leaves out.
+  if (index < 0 || !parameters_known(format->streams[index]->codecpar) ||
+      (format->streams[index]->duration <= 0 && format->duration <= 0)) {
     Logging::Logger(Logging::DEBUG) << "FFmpeg decoder: Probing stream parameters.";
     if (avformat_find_stream_info(format.get(), nullptr) < 0) return false;
     index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -77,14 +134,14 @@ bool FfmpegDecoder::find_audio_stream() {
   stream = format->streams[index];
 
   const AVCodecParameters* parameters = stream->codecpar;
-  sample_rate = parameters->sample_rate;
+  sample_rate = output_rate(parameters);
   channels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
   if (stream->duration > 0) {
     int64_t samples = av_rescale_q(stream->duration, stream->time_base, AVRational{1, sample_rate});
     // An Ogg Opus length is its last granule position, which counts the pre-skip.
     if (parameters->codec_id == AV_CODEC_ID_OPUS) samples -= parameters->initial_padding;
     total_samples = samples > 0 ? static_cast<uint64_t>(samples) : 0;
-    length_exact = total_samples > 0;
+    length_exact = total_samples > 0 && counts_samples(format->iformat);
   } else if (format->duration > 0) {
     total_samples = static_cast<uint64_t>(
         av_rescale_q(format->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, sample_rate}));

@@ -7,11 +7,13 @@
 #include "decoders/ffmpeg_handles.h"
 #include "decoders/seek_landing.h"
 
-// Decodes any audio FFmpeg reads (Opus, WavPack, ALAC, AAC, Monkey's Audio, WAV,
-// AIFF, TTA, Ogg FLAC) into mono or stereo integer samples, one frame per decode_chunk.
+// Decodes any audio FFmpeg reads (Opus, WavPack, ALAC, AAC, Monkey's Audio, WAV, AIFF, TTA,
+// Ogg FLAC, WMA, Matroska, Musepack, TAK, Shorten, DSD, AC-3, DTS, surround FLAC and Vorbis)
+// into mono or stereo integer samples, one frame per decode_chunk.
 class FfmpegDecoder : public Decoder {
  public:
-  // demuxer: FFmpeg's name of the container the file must hold ("wv", "ogg", ...).
+  // demuxer: FFmpeg's names of the containers the file may hold, comma-separated and tried
+  // in turn ("wv", "mpc8,mpc", ...); empty to probe the content.
   explicit FfmpegDecoder(std::string demuxer);
 
   int open_source(const char* path) override;
@@ -19,8 +21,10 @@ class FfmpegDecoder : public Decoder {
   int read_tags(Encoder* encoder) override;
   int decode_chunk(Encoder* encoder) override;
   int seek_to_sample(uint64_t sample) override;
+  bool refused() const override { return protected_content; }
 
  private:
+  bool open_container(const char* path);
   bool find_audio_stream();
   bool open_codec();
   void scan_tags(Encoder* encoder);
@@ -66,4 +70,5 @@ class FfmpegDecoder : public Decoder {
   bool draining = false;
   bool ended = false;
   bool failed = false;
+  bool protected_content = false;
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "decoders/flac_header.h"
 #include "decoders/flac_metadata_scan.h"
 #include "decoders/vorbis_comments.h"
 #include "encoders/encoder.h"
@@ -27,6 +28,13 @@ int FlacDecoder::open_source(const char* path) {
     return -1;
   }
   mtime = st.st_mtime;
+  // libFLAC would only find out when the metadata is read; a file of another kind must fail
+  // here, where its content can still be probed.
+  if (flac_channels(fileno(file)) < 0) {
+    Logging::Logger(Logging::INFO) << "FLAC: not a FLAC stream.";
+    fclose(file);
+    return -1;
+  }
 
   if (init(file) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
     Logging::Logger(Logging::ERROR) << "FLAC init failed.";

@@ -58,12 +58,12 @@ bool parse_picture_block(PictureBlock& block) {
   return false;
 }
 
-bool add_embedded_picture(std::string_view value, Encoder* encoder) {
+void add_embedded_picture(std::string_view value, Encoder* encoder) {
   auto decoded = decode_base64(value.data(), value.size());
   if (!decoded) {
     Logging::Logger(Logging::ERROR)
         << "Failed to decode METADATA_BLOCK_PICTURE; invalid base64 or could not allocate memory.";
-    return false;
+    return;
   }
   PictureBlock block;
   block.raw = std::move(*decoded);
@@ -72,5 +72,4 @@ bool add_embedded_picture(std::string_view value, Encoder* encoder) {
                          block.description.c_str(), block.data.data(),
                          static_cast<int>(block.data.size()));
   }
-  return true;
 }

@@ -24,6 +24,7 @@ bool parse_picture_block(PictureBlock& block);
 // length, leaving the cursor where the data begins; raw may end there. Logs nothing.
 bool parse_picture_head(PictureBlock& block, uint32_t& data_length);
 
-// Decodes a METADATA_BLOCK_PICTURE value and passes its picture to the encoder.
-// false only when the value is not valid base64; a malformed block is logged and skipped.
-bool add_embedded_picture(std::string_view value, Encoder* encoder);
+// Decodes a METADATA_BLOCK_PICTURE value and passes its picture to the encoder. A value that
+// is not base64 or a malformed block is logged and skipped: one damaged cover must not cost
+// the song.
+void add_embedded_picture(std::string_view value, Encoder* encoder);

@@ -84,10 +84,7 @@ int VorbisDecoder::read_tags(Encoder* encoder) {
     auto comment =
         split_comment(std::string_view(comments->user_comments[i], comments->comment_lengths[i]));
     if (!comment || scan.take(*comment)) continue;
-    if (comment->name == "METADATA_BLOCK_PICTURE" &&
-        !add_embedded_picture(comment->value, encoder)) {
-      return -1;
-    }
+    if (comment->name == "METADATA_BLOCK_PICTURE") add_embedded_picture(comment->value, encoder);
   }
   scan.finish();
   return 0;

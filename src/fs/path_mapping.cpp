@@ -8,7 +8,15 @@ namespace {
 
 // A few hundred thousand names of a large library take a few tens of MB at most.
 constexpr size_t kIndexedNames = 200000;
-DirIndex directory_index(kIndexedNames, has_decoder);
+
+// A real file of the shown name first, then the sources in their fixed order.
+int rank_of(const std::string& extension) {
+  if (extension == settings.desttype) return 0;
+  const int rank = source_rank(extension);
+  return rank < 0 ? -1 : rank + 1;
+}
+
+DirIndex directory_index(kIndexedNames, rank_of);
 
 }  // namespace
 
@@ -36,4 +44,15 @@ std::string find_source(const std::string& path) {
 
   const std::string name = directory_index.find(directory, prefix);
   return name.empty() ? full : directory + "/" + name;
+}
+
+ShownEntries::ShownEntries(const std::string& directory)
+    : winners(directory_index.all(directory)) {}
+
+bool ShownEntries::shows(const std::string& name) const {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || !has_decoder(name.substr(dot + 1))) return true;
+  if (!winners) return true;
+  const auto found = winners->find(name.substr(0, dot + 1));
+  return found == winners->end() || found->second == name;
 }

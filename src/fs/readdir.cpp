@@ -16,11 +16,13 @@ constexpr size_t max_name_length = 255;
 
 // Each entry carries its source's own lstat record, not the transcoded size.
 int list_entries(DIR* dir, const std::string& directory, void* buffer, fuse_fill_dir_t filler) {
+  const ShownEntries shown(directory);
   while (const dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
     struct stat record = {};
     if (lstat((directory + "/" + name).c_str(), &record) != 0) return -errno;
     if (S_ISREG(record.st_mode) || S_ISLNK(record.st_mode)) {
+      if (!shown.shows(name)) continue;
       name = to_output_name(name).substr(0, max_name_length);
     }
     if (filler(buffer, name.c_str(), &record, 0) != 0) return 0;

@@ -22,8 +22,9 @@ bool measure_output_size(const std::string& source_path, uint64_t& size) {
   const size_t dot = source_path.rfind('.');
   if (dot == std::string::npos) return fail_with_eio();
   std::string extension = source_path.substr(dot + 1);
-  std::unique_ptr<Decoder> decoder = make_source_decoder(source_path, extension);
-  if (!decoder || decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
+  std::unique_ptr<Decoder> decoder =
+      open_source_decoder(make_source_decoder(source_path, extension), source_path);
+  if (!decoder) return fail_with_eio();
 
   decoder->measure_only();
   int64_t inputs_mtime = 0;

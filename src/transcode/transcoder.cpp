@@ -68,7 +68,8 @@ bool Transcoder::initialize() {
   if (!decoder) return fail_with_eio();
 
   Logging::Logger(Logging::DEBUG) << "Ready to initialize decoder.";
-  if (decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
+  decoder = open_source_decoder(std::move(decoder), source_path);
+  if (!decoder) return fail_with_eio();
   Logging::Logger(Logging::DEBUG) << "Decoder initialized successfully.";
 
   encoder = create_encoder(&buffer);

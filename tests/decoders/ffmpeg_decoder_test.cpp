@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "decode_loop.h"
+#include "decoders/flac_decoder.h"
 #include "decoders/vorbis_decoder.h"
 #include "support/log_capture.h"
 #include "support/mount.h"
@@ -195,21 +196,63 @@ TEST_F(FfmpegDecoderTest, ReplayGainAndContainerSpellingsMapOntoTheTagVocabulary
   EXPECT_DOUBLE_EQ(encoder.gains[0], -3.5);
 }
 
-TEST_F(FfmpegDecoderTest, OggFilesGoToTheDecoderOfTheirFirstStream) {
+// libvorbisfile and libFLAC keep plain Vorbis and FLAC; FFmpeg takes the other Ogg streams,
+// every source of more than two channels (its one downmix serves them all) and an Ogg name
+// on something else, whose content it probes.
+TEST_F(FfmpegDecoderTest, SourcesGoToTheDecoderOfWhatTheyHold) {
+  AudioSpec surround = source_spec(6);
+  surround.total_samples = 4410;
   ASSERT_TRUE(fixtures::write_vorbis(dir / "vorbis.ogg", source_spec()));
+  ASSERT_TRUE(fixtures::write_vorbis(dir / "surround.ogg", surround));
+  ASSERT_TRUE(fixtures::write_flac(dir / "stereo.flac", source_spec()));
+  ASSERT_TRUE(fixtures::write_flac(dir / "surround.flac", surround));
   ASSERT_TRUE(fixtures::write_file(dir / "junk.ogg", {'n', 'o', 't', ' ', 'o', 'g', 'g'}));
   const std::string flac = make(Tool::OggFlac, "oga", source_spec(), {});
   const std::string opus = make(Tool::Opus, "ogg", source_spec(), {});
+  enum Kind { Vorbis, Flac, Ffmpeg };
   const struct {
     std::string path;
-    bool vorbis;
-  } cases[] = {{dir / "vorbis.ogg", true}, {dir / "junk.ogg", true}, {flac, false}, {opus, false}};
+    Kind kind;
+  } cases[] = {{dir / "vorbis.ogg", Vorbis},
+               {dir / "surround.ogg", Ffmpeg},
+               {dir / "stereo.flac", Flac},
+               {dir / "surround.flac", Ffmpeg},
+               {dir / "junk.ogg", Ffmpeg},
+               {flac, Ffmpeg},
+               {opus, Ffmpeg}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     std::string extension = c.path.substr(c.path.rfind('.') + 1);
     auto decoder = make_source_decoder(c.path, extension);
-    EXPECT_EQ(dynamic_cast<VorbisDecoder*>(decoder.get()) != nullptr, c.vorbis);
-    EXPECT_EQ(dynamic_cast<FfmpegDecoder*>(decoder.get()) != nullptr, !c.vorbis);
+    EXPECT_EQ(dynamic_cast<VorbisDecoder*>(decoder.get()) != nullptr, c.kind == Vorbis);
+    EXPECT_EQ(dynamic_cast<FlacDecoder*>(decoder.get()) != nullptr, c.kind == Flac);
+    EXPECT_EQ(dynamic_cast<FfmpegDecoder*>(decoder.get()) != nullptr, c.kind == Ffmpeg);
+  }
+}
+
+// A decoder that cannot open its file gives way to one for what the content is; what is no
+// audio at all, a missing file and a refused one give none.
+TEST_F(FfmpegDecoderTest, OpeningFallsBackToTheContent) {
+  AudioSpec spec = source_spec();
+  spec.total_samples = 4410;
+  ASSERT_TRUE(fixtures::write_wav(dir / "wave.flac", spec));
+  ASSERT_TRUE(fixtures::write_flac(dir / "flac.wv", spec));
+  ASSERT_TRUE(fixtures::write_file(dir / "words.flac", {'w', 'o', 'r', 'd', 's', '\n'}));
+  const struct {
+    const char* name;
+    bool opens;
+  } cases[] = {{"wave.flac", true}, {"flac.wv", true}, {"words.flac", false}, {"gone.flac", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / c.name;
+    std::string extension = path.substr(path.rfind('.') + 1);
+    auto decoder = open_source_decoder(make_source_decoder(path, extension), path);
+    ASSERT_EQ(decoder != nullptr, c.opens);
+    if (!decoder) continue;
+    RecordingEncoder target;
+    ASSERT_EQ(decoder->read_tags(&target), 0);
+    EXPECT_EQ(decode_loop(*decoder, target).back(), 1);
+    EXPECT_EQ(target.pcm.at(0).size(), spec.total_samples);
   }
 }
 
@@ -245,15 +288,14 @@ TEST_F(FfmpegDecoderTest, DamagedInputFailsAndSaysSoInTheLog) {
       LogCapture log(Logging::ERROR);
       RecordingEncoder recorder;
       std::string extension = kind.extension;
-      auto decoder = make_source_decoder(path, extension);
-      ASSERT_NE(decoder, nullptr);
-      const bool failed = decoder->open_source(path.c_str()) == -1 ||
-                          decoder->read_tags(&recorder) == -1 ||
+      // Opened as a source is: a header that fails is probed for other content first.
+      auto decoder = open_source_decoder(make_source_decoder(path, extension), path);
+      const bool failed = !decoder || decoder->read_tags(&recorder) == -1 ||
                           decode_loop(*decoder, recorder).back() == -1;
       EXPECT_TRUE(failed);
       EXPECT_TRUE(log.contains("decoder: ")) << log.text();
       // A failed stream stays failed: a later read must not pass it off as ended.
-      if (failed) {
+      if (decoder && failed) {
         EXPECT_NE(decoder->decode_chunk(&recorder), 1);
       }
     }
@@ -268,14 +310,16 @@ TEST_F(FfmpegDecoderTest, MonkeysAudioGarbageFailsToOpen) {
   };
   for (const auto& input : inputs) {
     ASSERT_TRUE(fixtures::write_file(dir / "bad.ape", input));
-    LogCapture log(Logging::ERROR);
     std::string extension = "APE";
     auto decoder = make_decoder(extension);
     ASSERT_NE(dynamic_cast<FfmpegDecoder*>(decoder.get()), nullptr);
     EXPECT_EQ(decoder->open_source((dir / "bad.ape").c_str()), -1);
-    EXPECT_TRUE(log.contains("FFmpeg decoder: ")) << log.text();
     EXPECT_EQ(decoder->read_tags(&encoder), -1);
     EXPECT_EQ(decoder->decode_chunk(&encoder), -1);
+    // The content probe finds nothing either, and that is an error.
+    LogCapture log(Logging::ERROR);
+    EXPECT_EQ(open_source_decoder(make_decoder(extension), dir / "bad.ape"), nullptr);
+    EXPECT_TRUE(log.contains("ERROR: FFmpeg decoder: Open failed.")) << log.text();
   }
 }
 

@@ -26,7 +26,12 @@ const ExtensionCase kExtensions[] = {
     {"Ape", Kind::Ffmpeg, "ape"},   {"wav", Kind::Ffmpeg, "wav"},   {"WAV", Kind::Ffmpeg, "wav"},
     {"aif", Kind::Ffmpeg, "aif"},   {"AIFF", Kind::Ffmpeg, "aiff"}, {"tta", Kind::Ffmpeg, "tta"},
     {"TtA", Kind::Ffmpeg, "tta"},   {"m4b", Kind::None, "m4b"},     {"wave", Kind::None, "wave"},
-    {"aifc", Kind::None, "aifc"},   {"mp4", Kind::None, "mp4"},
+    {"aifc", Kind::None, "aifc"},   {"mp4", Kind::None, "mp4"},     {"wma", Kind::Ffmpeg, "wma"},
+    {"WMA", Kind::Ffmpeg, "wma"},   {"mka", Kind::Ffmpeg, "mka"},   {"WebM", Kind::Ffmpeg, "webm"},
+    {"aac", Kind::Ffmpeg, "aac"},   {"mpc", Kind::Ffmpeg, "mpc"},   {"TAK", Kind::Ffmpeg, "tak"},
+    {"shn", Kind::Ffmpeg, "shn"},   {"dsf", Kind::Ffmpeg, "dsf"},   {"DFF", Kind::Ffmpeg, "dff"},
+    {"ac3", Kind::Ffmpeg, "ac3"},   {"dts", Kind::Ffmpeg, "dts"},   {"wmv", Kind::None, "wmv"},
+    {"mkv", Kind::None, "mkv"},
 };
 
 TEST(MakeDecoder, PicksTheDecoderByLowerCasedExtension) {
@@ -50,6 +55,19 @@ TEST(MakeDecoder, PicksTheDecoderByLowerCasedExtension) {
         EXPECT_NE(dynamic_cast<FfmpegDecoder*>(decoder.get()), nullptr);
         break;
     }
+  }
+}
+
+TEST(SourceRank, LosslessBeforeLossyInOneFixedOrderAnyCase) {
+  const char* const order[] = {"flac", "WV",  "ape", "tak",  "tta", "wav",
+                               "aiff", "m4a", "ogg", "opus", "mpc", "Wma"};
+  for (size_t i = 1; i < std::size(order); ++i) {
+    EXPECT_LT(source_rank(order[i - 1]), source_rank(order[i])) << order[i - 1] << " " << order[i];
+  }
+  EXPECT_EQ(source_rank("FLAC"), source_rank("flac"));
+  for (const char* none : {"mp3", "txt", ""}) EXPECT_EQ(source_rank(none), -1) << none;
+  for (const ExtensionCase& c : kExtensions) {
+    EXPECT_EQ(source_rank(c.extension) >= 0, c.kind != Kind::None) << c.extension;
   }
 }
 

@@ -39,7 +39,6 @@ TEST_F(Readlink, ConvertsDecodableTargets) {
 
 TEST_F(Readlink, Failures) {
   add_flac("x.flac");
-  add_link("x.mp3", "elsewhere");
   add_file("file.txt");
   const struct {
     const char* path;
@@ -55,6 +54,9 @@ TEST_F(Readlink, Failures) {
 TEST_F(Readlink, StaysWithinTheBuffer) {
   add_link("long", "abcdefghij");
   add_link("song.ogg", "abcdefgh.flac");
+  // A link of the shown name wins over the source that would show as it, as in getattr.
+  add_flac("take.flac");
+  add_link("take.mp3", "elsewhere");
   const struct {
     const char* path;
     size_t size;
@@ -65,6 +67,7 @@ TEST_F(Readlink, StaysWithinTheBuffer) {
       {"/long", 3, "a"},
       {"/song.mp3", 64, "abcdefgh.mp3"},
       {"/song.mp3", 15, "abcdefgh.mp3"},
+      {"/take.mp3", 64, "elsewhere"},
       // A target cut before conversion is converted as cut.
       {"/song.mp3", 12, "abcdefgh.f"},
   };

@@ -176,3 +176,22 @@ Mount::~Mount() {
   if (!point_.empty()) rmdir(point_.c_str());
   if (!output_path_.empty()) unlink(output_path_.c_str());
 }
+
+int read_all(const std::string& path, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      const int error = errno;
+      close(fd);
+      return error;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), chunk, chunk + n);
+  }
+  close(fd);
+  return 0;
+}

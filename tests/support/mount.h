@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ bool is_mounted(const std::string& path);
 // start or had to be killed. Standard output and error go to output if given.
 int run_command(const std::vector<std::string>& argv, int timeout_ms,
                 std::string* output = nullptr);
+
+// Reads a whole file (through a mount, say) into bytes; the errno of the first failure, or 0.
+int read_all(const std::string& path, std::vector<uint8_t>& bytes);
 
 #define SKIP_WITHOUT_FUSE()                                                    \
   do {                                                                         \
