@@ -29,9 +29,9 @@ Encoding options:
                            default: [%T] tid=%I %L: %M
     --log_maxlevel=LEVEL, -olog_maxlevel=LEVEL
                            maximum level of messages to log, either ERROR,
-                           INFO, or DEBUG. Defaults to INFO, and always set
-                           to DEBUG in debug mode. Note that the other log
-                           flags must also be set to enable logging
+                           WARNING, INFO, or DEBUG. Defaults to INFO, and
+                           always set to DEBUG in debug mode. Note that the
+                           other log flags must also be set to enable logging
     --log_stderr, -olog_stderr
                            enable outputting logging messages to stderr.
                            Enabled in debug mode.

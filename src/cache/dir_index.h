@@ -10,6 +10,11 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "cache/source_identity.h"
+#include "sheets/directory_tracks.h"
 
 // For each source directory, which entry a transcoded name stands for: the first entry in
 // directory order that begins with the name's stem and a dot and whose extension a decoder
@@ -18,12 +23,20 @@
 // recently used directories are dropped once the names held pass a bound.
 class DirIndex {
  public:
-  // is_decodable answers for a file name's extension (without the dot).
-  DirIndex(size_t max_names, std::function<bool(const std::string&)> is_decodable);
+  // is_decodable answers for a file name's extension (without the dot). list_tracks, when
+  // given, says which images of a directory (given its entry names) are listed as tracks.
+  using TrackLister =
+      std::function<DirectoryTracks(const std::string&, const std::vector<std::string>&)>;
+  DirIndex(size_t max_names, std::function<bool(const std::string&)> is_decodable,
+           TrackLister list_tracks = {});
 
   // The entry name that stands for prefix (a stem with its trailing dot) in directory, or
   // empty when none does or the directory cannot be read.
   std::string find(const std::string& directory, const std::string& prefix);
+  // The track source listed under name in directory, or empty.
+  std::string find_track(const std::string& directory, const std::string& name);
+  // The directory's images listed as tracks; none when the directory cannot be read.
+  std::shared_ptr<const DirectoryTracks> tracks(const std::string& directory);
 
   size_t directories() const;
   size_t names() const;
@@ -35,19 +48,29 @@ class DirIndex {
     timespec mtime = {};
     timespec ctime = {};
     std::unordered_map<std::string, std::string> by_prefix;
+    std::shared_ptr<const DirectoryTracks> tracks;
+    std::unordered_map<std::string, std::string> track_by_name;
+    // The sheets and images the tracks come from, whose change (unseen in the directory's
+    // times when made in place) makes the listing stale.
+    std::vector<std::pair<std::string, SourceIdentity>> inputs;
   };
   struct Slot {
     std::shared_ptr<const Listing> listing;
     std::list<std::string>::iterator age;  // position in recency, newest first
   };
 
+  std::shared_ptr<const Listing> listing_of(const std::string& directory);
   std::shared_ptr<const Listing> scan(const std::string& directory, const struct stat& before);
+  void add_tracks(const std::string& directory, const std::vector<std::string>& names,
+                  Listing& listing) const;
+  static bool inputs_unchanged(const Listing& listing);
   void keep(const std::string& directory, std::shared_ptr<const Listing> listing);
   void drop_oldest();
   static size_t weight(const Listing& listing);
 
   const size_t max_names;
   const std::function<bool(const std::string&)> is_decodable;
+  const TrackLister list_tracks;
   mutable std::mutex mutex;
   std::unordered_map<std::string, Slot> slots;
   std::list<std::string> recency;

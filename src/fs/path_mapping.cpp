@@ -8,7 +8,12 @@ namespace {
 
 // A few hundred thousand names of a large library take a few tens of MB at most.
 constexpr size_t kIndexedNames = 200000;
-DirIndex directory_index(kIndexedNames, has_decoder);
+DirectoryTracks list_tracks(const std::string& directory, const std::vector<std::string>& names) {
+  if (!settings.cuesheets) return {};
+  return find_directory_tracks(directory, names, settings.desttype, to_output_name);
+}
+
+DirIndex directory_index(kIndexedNames, has_decoder, list_tracks);
 
 }  // namespace
 
@@ -23,6 +28,10 @@ std::string to_output_name(const std::string& name) {
   return name.substr(0, dot + 1) + settings.desttype;
 }
 
+std::shared_ptr<const DirectoryTracks> tracks_of_directory(const std::string& directory) {
+  return directory_index.tracks(directory);
+}
+
 std::string find_source(const std::string& path) {
   const std::string full = to_source_path(path);
   const size_t dot = full.rfind('.');
@@ -34,6 +43,8 @@ std::string find_source(const std::string& path) {
   const std::string directory = full.substr(0, slash);
   const std::string prefix = full.substr(slash + 1, dot - slash);
 
+  const std::string track = directory_index.find_track(directory, full.substr(slash + 1));
+  if (!track.empty()) return track;
   const std::string name = directory_index.find(directory, prefix);
   return name.empty() ? full : directory + "/" + name;
 }

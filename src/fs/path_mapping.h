@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "sheets/directory_tracks.h"
 
 // Mirrored path (from FUSE, beginning with "/") to the source path of the same name.
 std::string to_source_path(const std::string& path);
@@ -8,3 +11,6 @@ std::string to_source_path(const std::string& path);
 std::string find_source(const std::string& path);
 // Source name or link target to the name shown in the mirror.
 std::string to_output_name(const std::string& name);
+// The tracks an image of the source directory is listed as, with --cuesheets on; none
+// where the directory cannot be read.
+std::shared_ptr<const DirectoryTracks> tracks_of_directory(const std::string& directory);

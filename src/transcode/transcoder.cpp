@@ -11,6 +11,7 @@
 #include "cache/remembered_size.h"
 #include "fs/file_reader.h"
 #include "logging/logger.h"
+#include "sheets/track_decoder.h"
 #include "transcode/output_key.h"
 #include "transcode/stats_cache.h"
 #include "transcode/tag_stage.h"
@@ -34,7 +35,7 @@ Transcoder::Transcoder(const std::string& source_path) : source_path(source_path
 }
 
 std::unique_ptr<Decoder> Transcoder::create_decoder(std::string& extension) {
-  return make_source_decoder(source_path, extension);
+  return make_decoder_for_source(source_path, extension);
 }
 
 std::unique_ptr<Encoder> Transcoder::create_encoder(Buffer* target) {
@@ -44,17 +45,18 @@ std::unique_ptr<Encoder> Transcoder::create_encoder(Buffer* target) {
 bool Transcoder::initialize() {
   // Taken before the source is read, so a change made while it is read shows as a new identity.
   struct stat st;
-  if (lstat(source_path.c_str(), &st) == 0) source_identity = SourceIdentity::of(st);
+  const std::string file = source_file(source_path);
+  if (lstat(file.c_str(), &st) == 0) source_identity = SourceIdentity::of(st);
   cache_key = output_key(source_path);
-  const auto dot = source_path.rfind('.');
+  const auto dot = file.rfind('.');
   if (dot != std::string::npos) {
-    std::string extension = source_path.substr(dot + 1);
+    std::string extension = file.substr(dot + 1);
     decoder = create_decoder(extension);
   }
   if (!decoder) return fail_with_eio();
 
   Logging::Logger(Logging::DEBUG) << "Ready to initialize decoder.";
-  if (decoder->open_source(source_path.c_str()) == -1) return fail_with_eio();
+  if (decoder->open_source(file.c_str()) == -1) return fail_with_eio();
   Logging::Logger(Logging::DEBUG) << "Decoder initialized successfully.";
 
   encoder = create_encoder(&buffer);

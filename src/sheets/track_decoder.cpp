@@ -1,0 +1,212 @@
+#include "sheets/track_decoder.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "decoders/tag_kinds.h"
+#include "decoders/vorbis_comments.h"
+#include "encoders/forwarding_encoder.h"
+#include "fs/dir_handle.h"
+#include "logging/logger.h"
+
+namespace {
+
+constexpr int kMaxChannels = 64;
+
+std::vector<std::string> directory_names(const std::string& directory) {
+  std::vector<std::string> names;
+  DirHandle dir(opendir(directory.c_str()));
+  if (!dir) return names;
+  while (const dirent* entry = readdir(dir.get())) names.emplace_back(entry->d_name);
+  return names;
+}
+
+std::string track_title(const SheetTrack& track) {
+  if (!track.title.empty()) return track.title;
+  return "Track " + std::string(track.number < 10 ? "0" : "") + std::to_string(track.number);
+}
+
+// The sheet's tags of one track as comment entries, so that they take the same path as an
+// image's own tags (ReplayGain included). Empty values are left out.
+std::vector<Comment> sheet_comments(const ImageSheet& found, const SheetTrack& track) {
+  const Sheet& sheet = found.sheet;
+  std::vector<Comment> comments = {
+      {"TITLE", track_title(track)},
+      {"ARTIST", track.performer.empty() ? sheet.performer : track.performer},
+      {"COMPOSER", track.songwriter.empty() ? sheet.songwriter : track.songwriter},
+      {"ALBUM", sheet.title},
+      {"ALBUMARTIST", sheet.performer},
+      {"TRACKNUMBER", std::to_string(track.number)},
+      {"TRACKTOTAL", std::to_string(found.ranges.size())},
+      {"DATE", sheet.date},
+      {"GENRE", sheet.genre},
+      {"DISCNUMBER", sheet.disc_number},
+      {"DISCTOTAL", sheet.total_discs},
+      {"REPLAYGAIN_ALBUM_GAIN", sheet.replaygain_album_gain},
+      {"REPLAYGAIN_TRACK_GAIN", track.replaygain_gain},
+  };
+  std::erase_if(comments, [](const Comment& c) { return c.value.empty(); });
+  return comments;
+}
+
+bool is_gain(const Comment& comment) {
+  return comment.name.starts_with("REPLAYGAIN_");
+}
+
+// The image's own tags, less those the sheet replaces, and the track's length.
+class ImageTagFilter final : public ForwardingEncoder {
+ public:
+  ImageTagFilter(Encoder& target, const std::vector<Comment>& replaced, const TrackRange& range,
+                 int& channels)
+      : ForwardingEncoder(target), range(range), stream_channels(channels) {
+    dropped = {Title, TrackNumber, TrackTotal};
+    for (const Comment& comment : replaced) {
+      if (auto kind = tag_kinds.find(comment.name); kind != tag_kinds.end()) {
+        dropped.insert(kind->second);
+      }
+      sheet_has_gain = sheet_has_gain || is_gain(comment);
+    }
+  }
+
+  int begin_stream(uint64_t total_samples, int sample_rate, int channels) override {
+    if (range.end > total_samples) {
+      Logging::Logger(Logging::ERROR) << "The image is shorter than its sheet says.";
+      return -1;
+    }
+    if (channels > kMaxChannels) return -1;
+    stream_channels = channels;
+    return target.begin_stream(range.end - range.first, sample_rate, channels);
+  }
+  void add_text_tag(int kind, const char* value) override {
+    if (dropped.count(kind) == 0) target.add_text_tag(kind, value);
+  }
+  void apply_gain(double decibels) override {
+    if (!sheet_has_gain) target.apply_gain(decibels);
+  }
+
+ private:
+  const TrackRange& range;
+  int& stream_channels;
+  std::set<int> dropped;
+  bool sheet_has_gain = false;
+};
+
+// Passes on only the samples from skip on, and no more than remaining of them.
+class SampleWindow final : public ForwardingEncoder {
+ public:
+  SampleWindow(Encoder& target, int channels, uint64_t& skip, uint64_t remaining)
+      : ForwardingEncoder(target), channel_count(channels), skip(skip), remaining(remaining) {}
+
+  int encode_samples(const int32_t* const* channels, int count, int bits_per_sample) override {
+    consumed += static_cast<uint64_t>(count);
+    const uint64_t dropped = std::min<uint64_t>(skip, static_cast<uint64_t>(count));
+    skip -= dropped;
+    const uint64_t kept = std::min<uint64_t>(static_cast<uint64_t>(count) - dropped, remaining);
+    if (kept == 0) return 0;
+    remaining -= kept;
+    const int32_t* shifted[kMaxChannels];
+    for (int c = 0; c < channel_count; ++c) shifted[c] = channels[c] + dropped;
+    return target.encode_samples(shifted, static_cast<int>(kept), bits_per_sample);
+  }
+
+  uint64_t consumed = 0;
+
+ private:
+  int channel_count;
+  uint64_t& skip;
+  uint64_t remaining;
+};
+
+}  // namespace
+
+TrackDecoder::TrackDecoder(TrackSource track, std::unique_ptr<Decoder> image_decoder)
+    : track(std::move(track)), image(std::move(image_decoder)) {}
+
+int TrackDecoder::open_source(const char*) {
+  const size_t slash = track.image.rfind('/');
+  const std::string directory = track.image.substr(0, slash);
+  const std::string image_name = track.image.substr(slash + 1);
+  const DirectorySheets sheets = read_directory_sheets(directory, directory_names(directory));
+  auto sheet = find_image_sheet(sheets, image_name);
+  const auto here = [&](const TrackRange& r) { return r.number == track.number; };
+  if (!sheet || sheet->sheet_name != track.sheet_name ||
+      std::none_of(sheet->ranges.begin(), sheet->ranges.end(), here)) {
+    Logging::Logger(Logging::ERROR)
+        << "Track " << track.number << " of " << track.image << " is no longer in its sheet.";
+    return -1;
+  }
+  found = std::move(*sheet);
+  range = *std::find_if(found.ranges.begin(), found.ranges.end(), here);
+  return image->open_source(track.image.c_str());
+}
+
+// A changed sheet changes the track as much as a changed image does.
+int64_t TrackDecoder::source_mtime() {
+  int64_t mtime = image->source_mtime();
+  if (track.sheet_name.empty()) return mtime;
+  const std::string sheet_path =
+      track.image.substr(0, track.image.rfind('/') + 1) + track.sheet_name;
+  struct stat st;
+  if (stat(sheet_path.c_str(), &st) == 0) mtime = std::max<int64_t>(mtime, st.st_mtime);
+  return mtime;
+}
+
+int TrackDecoder::read_tags(Encoder* encoder) {
+  const auto own = std::find_if(found.sheet.tracks.begin(), found.sheet.tracks.end(),
+                                [&](const SheetTrack& t) { return t.number == track.number; });
+  const std::vector<Comment> comments = sheet_comments(found, *own);
+  ImageTagFilter filter(*encoder, comments, range, channels);
+  if (image->read_tags(&filter) == -1) return -1;
+  CommentScan scan(encoder);
+  for (const Comment& comment : comments) scan.take(comment);
+  scan.finish();
+  return 0;
+}
+
+// Seeks the image where it can; otherwise decodes from where it is and drops up to there.
+int TrackDecoder::start_at(uint64_t image_sample) {
+  skip = 0;
+  if (image->seek_to_sample(image_sample) == 0) {
+    position = image_sample;
+  } else if (image_sample >= position) {
+    skip = image_sample - position;
+  } else {
+    return -1;
+  }
+  started = true;
+  return 0;
+}
+
+int TrackDecoder::seek_to_sample(uint64_t sample) {
+  if (sample > range.end - range.first) return -1;
+  return start_at(range.first + sample);
+}
+
+int TrackDecoder::decode_chunk(Encoder* encoder) {
+  if (!started && start_at(range.first) == -1) return -1;
+  const uint64_t next = position + skip;
+  if (next >= range.end) return 1;
+  SampleWindow window(*encoder, channels, skip, range.end - next);
+  const int status = image->decode_chunk(&window);
+  position += window.consumed;
+  if (status == -1) return -1;
+  if (position + skip >= range.end) return 1;
+  if (status == 1) {
+    Logging::Logger(Logging::ERROR) << "The image ends inside track " << track.number << ".";
+    return -1;
+  }
+  return 0;
+}
+
+std::unique_ptr<Decoder> make_decoder_for_source(const std::string& source,
+                                                 std::string& extension) {
+  auto track = parse_track_source(source);
+  if (!track) return make_source_decoder(source, extension);
+  auto image = make_source_decoder(track->image, extension);
+  if (!image) return nullptr;
+  return std::make_unique<TrackDecoder>(std::move(*track), std::move(image));
+}
