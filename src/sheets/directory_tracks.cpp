@@ -8,10 +8,6 @@
 
 namespace {
 
-std::string stem(const std::string& name) {
-  return name.substr(0, name.rfind('.'));
-}
-
 std::vector<std::string> names_of(const ImageSheet& found, const std::string& extension,
                                   const std::string& prefix) {
   std::map<int, const SheetTrack*> by_number;
@@ -46,7 +42,7 @@ DirectoryTracks find_directory_tracks(const std::string& directory,
     std::vector<std::string> track_names = names_of(found, extension, {});
     bool prefixed = images.size() > 1;
     for (const std::string& name : track_names) prefixed = prefixed || others.count(name) != 0;
-    if (prefixed) track_names = names_of(found, extension, stem(image));
+    if (prefixed) track_names = names_of(found, extension, name_stem(image));
 
     const std::string image_path = directory + "/" + image;
     for (size_t i = 0; i < track_names.size(); ++i) {

@@ -23,10 +23,6 @@ bool has_extension(const std::string& name, const char* extension) {
   return dot != std::string::npos && strcasecmp(name.c_str() + dot + 1, extension) == 0;
 }
 
-std::string stem(const std::string& name) {
-  return name.substr(0, name.rfind('.'));
-}
-
 std::optional<Sheet> read_sheet_file(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxSheetBytes) {
@@ -41,24 +37,6 @@ std::optional<Sheet> read_sheet_file(const std::string& path) {
 void warn(const std::string& image_path, const std::string& what, const std::string& why) {
   Logging::Logger(Logging::WARNING)
       << "Sheet " << what << " not used for " << image_path << ": " << why << ".";
-}
-
-// The sheet's tracks of this image, mapped onto its samples; none, warned, when they do not fit.
-std::optional<ImageSheet> fit(const std::string& image_path, const std::string& what,
-                              std::string sheet_name, Sheet sheet, const std::string& file) {
-  uint64_t total = 0;
-  unsigned rate = 0;
-  if (!read_stream_facts(image_path, total, rate)) {
-    warn(image_path, what, "the audio's length cannot be read");
-    return std::nullopt;
-  }
-  std::string why;
-  auto ranges = track_ranges(sheet, file, rate, total, why);
-  if (!ranges) {
-    warn(image_path, what, why);
-    return std::nullopt;
-  }
-  return ImageSheet{std::move(sheet_name), std::move(sheet), std::move(*ranges), rate};
 }
 
 // A sheet inside the image is about the image whatever its FILE line calls it, unless it
@@ -96,16 +74,16 @@ DirectorySheets read_directory_sheets(const std::string& directory,
   return found;
 }
 
-std::optional<ImageSheet> find_image_sheet(const DirectorySheets& sheets,
-                                           const std::string& image_name) {
+std::optional<SheetFound> locate_image_sheet(const DirectorySheets& sheets,
+                                             const std::string& image_name) {
   const std::string image_path = sheets.directory + "/" + image_name;
   for (const auto& [name, sheet] : sheets.sheets) {
     if (!sheet) continue;
     if (auto file = sheet_file_for(*sheet, image_name, sheets.audio_names)) {
-      return fit(image_path, name, name, *sheet, *file);
+      return SheetFound{name, *sheet, *file};
     }
   }
-  const std::string own_name = stem(image_name) + ".cue";
+  const std::string own_name = name_stem(image_name) + ".cue";
   for (const auto& [name, sheet] : sheets.sheets) {
     if (sheet && strcasecmp(name.c_str(), own_name.c_str()) == 0) {
       warn(image_path, name, "it names no file here");
@@ -113,9 +91,36 @@ std::optional<ImageSheet> find_image_sheet(const DirectorySheets& sheets,
   }
   if (auto sheet = read_embedded_sheet(image_path)) {
     if (auto file = embedded_file(*sheet, image_name, sheets.audio_names)) {
-      return fit(image_path, "inside the file", {}, std::move(*sheet), *file);
+      return SheetFound{{}, std::move(*sheet), *file};
     }
     warn(image_path, "inside the file", "it names other files");
   }
   return std::nullopt;
+}
+
+std::optional<ImageSheet> fit_image_sheet(const std::string& image_path, SheetFound found,
+                                          uint64_t total_samples, unsigned sample_rate) {
+  const std::string what = found.sheet_name.empty() ? "inside the file" : found.sheet_name;
+  std::string why;
+  auto ranges = track_ranges(found.sheet, found.file, sample_rate, total_samples, why);
+  if (!ranges) {
+    warn(image_path, what, why);
+    return std::nullopt;
+  }
+  return ImageSheet{std::move(found.sheet_name), std::move(found.sheet), std::move(*ranges)};
+}
+
+std::optional<ImageSheet> find_image_sheet(const DirectorySheets& sheets,
+                                           const std::string& image_name) {
+  auto found = locate_image_sheet(sheets, image_name);
+  if (!found) return std::nullopt;
+  const std::string image_path = sheets.directory + "/" + image_name;
+  uint64_t total = 0;
+  unsigned rate = 0;
+  if (!read_stream_facts(image_path, total, rate)) {
+    warn(image_path, found->sheet_name.empty() ? "inside the file" : found->sheet_name,
+         "the audio's length cannot be read");
+    return std::nullopt;
+  }
+  return fit_image_sheet(image_path, std::move(*found), total, rate);
 }

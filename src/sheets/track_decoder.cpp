@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -32,8 +33,7 @@ std::string track_title(const SheetTrack& track) {
 
 // The sheet's tags of one track as comment entries, so that they take the same path as an
 // image's own tags (ReplayGain included). Empty values are left out.
-std::vector<Comment> sheet_comments(const ImageSheet& found, const SheetTrack& track) {
-  const Sheet& sheet = found.sheet;
+std::vector<Comment> sheet_comments(const Sheet& sheet, const SheetTrack& track, size_t total) {
   std::vector<Comment> comments = {
       {"TITLE", track_title(track)},
       {"ARTIST", track.performer.empty() ? sheet.performer : track.performer},
@@ -41,7 +41,7 @@ std::vector<Comment> sheet_comments(const ImageSheet& found, const SheetTrack& t
       {"ALBUM", sheet.title},
       {"ALBUMARTIST", sheet.performer},
       {"TRACKNUMBER", std::to_string(track.number)},
-      {"TRACKTOTAL", std::to_string(found.ranges.size())},
+      {"TRACKTOTAL", std::to_string(total)},
       {"DATE", sheet.date},
       {"GENRE", sheet.genre},
       {"DISCNUMBER", sheet.disc_number},
@@ -57,12 +57,15 @@ bool is_gain(const Comment& comment) {
   return comment.name.starts_with("REPLAYGAIN_");
 }
 
-// The image's own tags, less those the sheet replaces, and the track's length.
+// The image's own tags, less those the sheet replaces, and the track's length: place maps
+// the sheet onto the image's stream once its length is known.
+using Placement = std::function<const TrackRange*(uint64_t total_samples, unsigned sample_rate)>;
+
 class ImageTagFilter final : public ForwardingEncoder {
  public:
-  ImageTagFilter(Encoder& target, const std::vector<Comment>& replaced, const TrackRange& range,
+  ImageTagFilter(Encoder& target, const std::vector<Comment>& replaced, Placement place,
                  int& channels)
-      : ForwardingEncoder(target), range(range), stream_channels(channels) {
+      : ForwardingEncoder(target), place(std::move(place)), stream_channels(channels) {
     dropped = {Title, TrackNumber, TrackTotal};
     for (const Comment& comment : replaced) {
       if (auto kind = tag_kinds.find(comment.name); kind != tag_kinds.end()) {
@@ -73,13 +76,10 @@ class ImageTagFilter final : public ForwardingEncoder {
   }
 
   int begin_stream(uint64_t total_samples, int sample_rate, int channels) override {
-    if (range.end > total_samples) {
-      Logging::Logger(Logging::ERROR) << "The image is shorter than its sheet says.";
-      return -1;
-    }
-    if (channels > kMaxChannels) return -1;
+    const TrackRange* range = sample_rate > 0 ? place(total_samples, sample_rate) : nullptr;
+    if (!range || channels > kMaxChannels) return -1;
     stream_channels = channels;
-    return target.begin_stream(range.end - range.first, sample_rate, channels);
+    return target.begin_stream(range->end - range->first, sample_rate, channels);
   }
   void add_text_tag(int kind, const char* value) override {
     if (dropped.count(kind) == 0) target.add_text_tag(kind, value);
@@ -89,7 +89,7 @@ class ImageTagFilter final : public ForwardingEncoder {
   }
 
  private:
-  const TrackRange& range;
+  Placement place;
   int& stream_channels;
   std::set<int> dropped;
   bool sheet_has_gain = false;
@@ -131,16 +131,17 @@ int TrackDecoder::open_source(const char*) {
   const std::string directory = track.image.substr(0, slash);
   const std::string image_name = track.image.substr(slash + 1);
   const DirectorySheets sheets = read_directory_sheets(directory, directory_names(directory));
-  auto sheet = find_image_sheet(sheets, image_name);
-  const auto here = [&](const TrackRange& r) { return r.number == track.number; };
+  auto sheet = locate_image_sheet(sheets, image_name);
+  const auto here = [&](const SheetTrack& t) {
+    return t.number == track.number && t.file == sheet->file;
+  };
   if (!sheet || sheet->sheet_name != track.sheet_name ||
-      std::none_of(sheet->ranges.begin(), sheet->ranges.end(), here)) {
+      std::none_of(sheet->sheet.tracks.begin(), sheet->sheet.tracks.end(), here)) {
     Logging::Logger(Logging::ERROR)
         << "Track " << track.number << " of " << track.image << " is no longer in its sheet.";
     return -1;
   }
-  found = std::move(*sheet);
-  range = *std::find_if(found.ranges.begin(), found.ranges.end(), here);
+  located = std::move(*sheet);
   return image->open_source(track.image.c_str());
 }
 
@@ -155,14 +156,31 @@ int64_t TrackDecoder::source_mtime() {
   return mtime;
 }
 
+// The image's length is first known as its decoder announces its stream: only then are the
+// sheet's tracks placed in it.
+const TrackRange* TrackDecoder::place(uint64_t total_samples, unsigned sample_rate) {
+  auto fitted = fit_image_sheet(track.image, located, total_samples, sample_rate);
+  if (!fitted) return nullptr;
+  for (const TrackRange& candidate : fitted->ranges) {
+    if (candidate.number != track.number) continue;
+    range = candidate;
+    track_total = fitted->ranges.size();
+    return &range;
+  }
+  return nullptr;
+}
+
 int TrackDecoder::read_tags(Encoder* encoder) {
-  const auto own = std::find_if(found.sheet.tracks.begin(), found.sheet.tracks.end(),
+  const auto own = std::find_if(located.sheet.tracks.begin(), located.sheet.tracks.end(),
                                 [&](const SheetTrack& t) { return t.number == track.number; });
-  const std::vector<Comment> comments = sheet_comments(found, *own);
-  ImageTagFilter filter(*encoder, comments, range, channels);
+  const auto placement = [this](uint64_t total, unsigned rate) { return place(total, rate); };
+  ImageTagFilter filter(*encoder, sheet_comments(located.sheet, *own, 0), placement, channels);
   if (image->read_tags(&filter) == -1) return -1;
+  if (track_total == 0) return -1;  // no stream was announced
   CommentScan scan(encoder);
-  for (const Comment& comment : comments) scan.take(comment);
+  for (const Comment& comment : sheet_comments(located.sheet, *own, track_total)) {
+    scan.take(comment);
+  }
   scan.finish();
   return 0;
 }

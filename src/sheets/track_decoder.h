@@ -25,11 +25,13 @@ class TrackDecoder final : public Decoder {
 
  private:
   int start_at(uint64_t image_sample);
+  const TrackRange* place(uint64_t total_samples, unsigned sample_rate);
 
   TrackSource track;
   std::unique_ptr<Decoder> image;
-  ImageSheet found;
+  SheetFound located;
   TrackRange range;
+  size_t track_total = 0;
   int channels = 0;
   uint64_t position = 0;  // image sample the next decoded sample is
   uint64_t skip = 0;      // samples still to drop before the wanted one

@@ -14,11 +14,6 @@ std::string base_name(const std::string& entry) {
   return slash == std::string::npos ? entry : entry.substr(slash + 1);
 }
 
-std::string stem(const std::string& name) {
-  const size_t dot = name.rfind('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 bool same_letters(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
 }
@@ -32,6 +27,11 @@ uint64_t to_sample(const Sheet& sheet, int64_t position, unsigned sample_rate) {
 
 }  // namespace
 
+std::string name_stem(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
 std::optional<std::string> sheet_file_for(const Sheet& sheet, const std::string& image_name,
                                           const std::vector<std::string>& audio_names) {
   std::vector<std::string> files;
@@ -42,13 +42,13 @@ std::optional<std::string> sheet_file_for(const Sheet& sheet, const std::string&
   for (const std::string& file : files) {
     if (same_letters(base_name(file), image_name)) return file;
   }
-  const std::string image_stem = stem(image_name);
+  const std::string image_stem = name_stem(image_name);
   const auto same_stem = [&](const std::string& name) {
-    return same_letters(stem(name), image_stem);
+    return same_letters(name_stem(name), image_stem);
   };
   if (std::count_if(audio_names.begin(), audio_names.end(), same_stem) != 1) return std::nullopt;
   for (const std::string& file : files) {
-    if (same_letters(stem(base_name(file)), image_stem)) return file;
+    if (same_letters(name_stem(base_name(file)), image_stem)) return file;
   }
   return std::nullopt;
 }

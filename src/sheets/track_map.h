@@ -14,6 +14,9 @@ struct TrackRange {
   uint64_t end = 0;
 };
 
+// A file name without its extension (a leading dot starts no extension).
+std::string name_stem(const std::string& name);
+
 // The FILE entry of sheet that stands for image_name: the one naming it (letter case aside,
 // any folder in the entry ignored), else one that differs from it only by extension when
 // image_name is the only one of audio_names with that base name. none where no entry does.

@@ -1,7 +1,9 @@
 // Images with sheets through the real mount: names, lengths, each track's tone, tags
 // read back by mutagen, and sizes a copy agrees with.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -286,6 +288,40 @@ TEST_F(SheetMount, ASheetRewrittenInPlaceRenamesAndRetagsTheTracks) {
   EXPECT_EQ(listing(mount.point()), (std::vector<std::string>{"01 - Uno.mp3", "02 - Two_2.mp3",
                                                               "03 - Track 03.mp3", "Album.cue"}));
   EXPECT_TRUE(tags_of(mount / "01 - Uno.mp3").starts_with("Uno|"));
+}
+
+}  // namespace
+
+namespace {
+
+// Reads the whole file; the errno of a failed read, else 0.
+int read_error(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return errno;
+  char chunk[65536];
+  ssize_t n;
+  while ((n = read(fd, chunk, sizeof chunk)) > 0) {
+  }
+  const int error = n < 0 ? errno : 0;
+  close(fd);
+  return error;
+}
+
+TEST_F(SheetMount, AnImageCutShortFailsOnlyTheTrackItEndsIn) {
+  ASSERT_TRUE(write_image(source / "Album.flac"));
+  ASSERT_TRUE(write_text(source / "Album.cue", kSheetBody));
+  // The last track spans the last two sevenths of the audio; a tenth less ends inside it.
+  struct stat record = {};
+  ASSERT_EQ(stat((source / "Album.flac").c_str(), &record), 0);
+  ASSERT_EQ(truncate((source / "Album.flac").c_str(), record.st_size * 9 / 10), 0);
+  Mount mount(source.path());
+  ASSERT_TRUE(mount.live()) << mount.output();
+  const struct {
+    const char* name;
+    int error;
+  } cases[] = {{"01 - Öne.mp3", 0}, {"02 - Two_2.mp3", 0}, {"03 - Track 03.mp3", EIO}};
+  for (const auto& c : cases) EXPECT_EQ(read_error(mount / c.name), c.error) << c.name;
+  EXPECT_EQ(read_error(mount / "01 - Öne.mp3"), 0) << "the mount goes on";
 }
 
 }  // namespace
