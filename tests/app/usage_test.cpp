@@ -9,7 +9,7 @@
 namespace {
 
 TEST(OptionHelp, HasItsExactShape) {
-  EXPECT_EQ(option_help.size(), 2784u);
+  EXPECT_EQ(option_help.size(), 2793u);
   EXPECT_EQ(std::count(option_help.begin(), option_help.end(), '\n'), 52);
   EXPECT_TRUE(option_help.starts_with("\nMount IN_DIR on OUT_DIR, converting"));
   EXPECT_TRUE(option_help.ends_with("output version information and exit\n"));
