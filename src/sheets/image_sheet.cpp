@@ -52,6 +52,10 @@ std::optional<std::string> embedded_file(const Sheet& sheet, const std::string& 
 
 }  // namespace
 
+bool is_sheet_name(const std::string& name) {
+  return has_extension(name, "cue");
+}
+
 DirectorySheets read_directory_sheets(const std::string& directory,
                                       const std::vector<std::string>& names) {
   DirectorySheets found;
@@ -59,7 +63,7 @@ DirectorySheets read_directory_sheets(const std::string& directory,
   for (const std::string& name : names) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos) continue;
-    if (has_extension(name, "cue")) {
+    if (is_sheet_name(name)) {
       found.sheets.emplace_back(name, read_sheet_file(directory + "/" + name));
       if (!found.sheets.back().second) {
         Logging::Logger(Logging::WARNING)

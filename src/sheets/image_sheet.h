@@ -16,6 +16,9 @@ struct DirectorySheets {
   std::vector<std::pair<std::string, std::optional<Sheet>>> sheets;
 };
 
+// Whether a file name is a sheet's (".cue" in any letter case).
+bool is_sheet_name(const std::string& name);
+
 DirectorySheets read_directory_sheets(const std::string& directory,
                                       const std::vector<std::string>& names);
 

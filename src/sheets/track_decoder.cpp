@@ -130,7 +130,12 @@ int TrackDecoder::open_source(const char*) {
   const size_t slash = track.image.rfind('/');
   const std::string directory = track.image.substr(0, slash);
   const std::string image_name = track.image.substr(slash + 1);
-  const DirectorySheets sheets = read_directory_sheets(directory, directory_names(directory));
+  // Of the directory's sheets only the track's own is read again: the listing chose it.
+  std::vector<std::string> names = directory_names(directory);
+  std::erase_if(names, [&](const std::string& name) {
+    return name != track.sheet_name && is_sheet_name(name);
+  });
+  const DirectorySheets sheets = read_directory_sheets(directory, names);
   auto sheet = locate_image_sheet(sheets, image_name);
   const auto here = [&](const SheetTrack& t) {
     return t.number == track.number && t.file == sheet->file;
