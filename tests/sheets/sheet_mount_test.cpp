@@ -129,6 +129,7 @@ TEST_F(SheetMount, ImagesAreListedAsTheirTracksWhereTheirSheetFits) {
     std::function<bool(const std::string&)> make;
     std::vector<std::string> options;
     std::vector<std::string> expected;
+    const char* warning = nullptr;  // what the log says of a sheet not used
   } cases[] = {
       {"UTF-8 sheet with BOM, FILE naming a .wav",
        [&](const std::string& d) {
@@ -179,22 +180,25 @@ TEST_F(SheetMount, ImagesAreListedAsTheirTracksWhereTheirSheetFits) {
          return write_image(d + "/Album.flac") &&
                 write_text(d + "/Album.cue", "\x01\x02 not a sheet\n");
        },
-       {},
-       {"Album.cue", "Album.mp3"}},
+       {"--log_stderr"},
+       {"Album.cue", "Album.mp3"},
+       "WARNING: Sheet "},
       {"sheet naming another file",
        [&](const std::string& d) {
          return write_image(d + "/Album.flac") &&
                 write_text(d + "/Album.cue", replaced(kSheetBody, "Album.wav", "Other.wav"));
        },
-       {},
-       {"Album.cue", "Album.mp3"}},
+       {"--log_stderr"},
+       {"Album.cue", "Album.mp3"},
+       "it names no file here"},
       {"index beyond the end",
        [&](const std::string& d) {
          return write_image(d + "/Album.flac") &&
                 write_text(d + "/Album.cue", replaced(kSheetBody, "00:05:00", "00:09:00"));
        },
-       {},
-       {"Album.cue", "Album.mp3"}},
+       {"--log_stderr"},
+       {"Album.cue", "Album.mp3"},
+       "starts beyond the end of the audio"},
       {"--cuesheets=off",
        [&](const std::string& d) {
          return write_image(d + "/Album.flac") && write_text(d + "/Album.cue", kSheetBody);
@@ -217,6 +221,9 @@ TEST_F(SheetMount, ImagesAreListedAsTheirTracksWhereTheirSheetFits) {
       ASSERT_EQ(stat((mount / name).c_str(), &record), 0) << name;
       EXPECT_EQ(static_cast<off_t>(fixtures::read_file(mount / name).size()), record.st_size)
           << name;
+    }
+    if (c.warning) {
+      EXPECT_NE(mount.output().find(c.warning), std::string::npos) << mount.output();
     }
   }
 }
