@@ -42,11 +42,12 @@ bool wins_over(const Candidate& a, const Candidate& b) {
 
 // A directory without audio still costs its slot, so it counts as one name.
 size_t DirIndex::weight(const Listing& listing) {
-  return listing.by_prefix.size() + 1;
+  return listing.by_prefix.size() + listing.track_by_name.size() + 1;
 }
 
-DirIndex::DirIndex(size_t max_names, std::function<int(const std::string&)> rank_of)
-    : max_names(max_names), rank_of(std::move(rank_of)) {}
+DirIndex::DirIndex(size_t max_names, std::function<int(const std::string&)> rank_of,
+                   TrackLister list_tracks)
+    : max_names(max_names), rank_of(std::move(rank_of)), list_tracks(std::move(list_tracks)) {}
 
 std::string DirIndex::find(const std::string& directory, const std::string& prefix) {
   const std::shared_ptr<const Listing> listing = listing_of(directory);
@@ -59,6 +60,18 @@ std::shared_ptr<const DirIndex::Names> DirIndex::all(const std::string& director
   std::shared_ptr<const Listing> listing = listing_of(directory);
   if (!listing) return nullptr;
   return {listing, &listing->by_prefix};
+}
+
+std::string DirIndex::find_track(const std::string& directory, const std::string& name) {
+  const std::shared_ptr<const Listing> listing = listing_of(directory);
+  if (!listing) return {};
+  const auto found = listing->track_by_name.find(name);
+  return found == listing->track_by_name.end() ? std::string() : found->second;
+}
+
+std::shared_ptr<const DirectoryTracks> DirIndex::tracks(const std::string& directory) {
+  const std::shared_ptr<const Listing> listing = listing_of(directory);
+  return listing ? listing->tracks : nullptr;
 }
 
 std::shared_ptr<const DirIndex::Listing> DirIndex::listing_of(const std::string& directory) {
@@ -77,6 +90,7 @@ std::shared_ptr<const DirIndex::Listing> DirIndex::listing_of(const std::string&
       }
     }
   }
+  if (listing && !inputs_unchanged(*listing)) listing = nullptr;
   if (!listing) {
     timespec scan_start;
     clock_gettime(CLOCK_REALTIME, &scan_start);
@@ -85,6 +99,28 @@ std::shared_ptr<const DirIndex::Listing> DirIndex::listing_of(const std::string&
     if (!changed_too_recently(st, scan_start)) keep(directory, listing);
   }
   return listing;
+}
+
+bool DirIndex::inputs_unchanged(const Listing& listing) {
+  for (const auto& [path, identity] : listing.inputs) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !(SourceIdentity::of(st) == identity)) return false;
+  }
+  return true;
+}
+
+// The tracks' names, and the state of the files they were read from.
+void DirIndex::add_tracks(const std::string& directory, const std::vector<std::string>& names,
+                          Listing& listing) const {
+  auto tracks = std::make_shared<DirectoryTracks>(list_tracks(directory, names));
+  for (const std::string& path : tracks->inputs) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) listing.inputs.emplace_back(path, SourceIdentity::of(st));
+  }
+  for (const DirectoryTracks::Entry& entry : tracks->tracks) {
+    listing.track_by_name.emplace(entry.name, entry.source);
+  }
+  listing.tracks = std::move(tracks);
 }
 
 // Every stem of a decodable name (each part up to and including a dot before its extension)
@@ -99,8 +135,11 @@ std::shared_ptr<const DirIndex::Listing> DirIndex::scan(const std::string& direc
   listing->mtime = before.st_mtim;
   listing->ctime = before.st_ctim;
   std::unordered_map<std::string, Candidate> best;
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string name = entry->d_name;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir.get())) names.emplace_back(entry->d_name);
+  if (list_tracks) add_tracks(directory, names, *listing);
+  for (const std::string& name : names) {
+    if (listing->tracks && listing->tracks->images.count(name) != 0) continue;
     const size_t last_dot = name.rfind('.');
     if (last_dot == std::string::npos) continue;
     const int rank = rank_of(name.substr(last_dot + 1));

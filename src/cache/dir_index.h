@@ -10,6 +10,11 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "cache/source_identity.h"
+#include "sheets/directory_tracks.h"
 
 // For each source directory, which entry a transcoded name stands for: an entry that begins
 // with the name's stem and a dot and whose extension a decoder takes, or a real file of that
@@ -22,11 +27,15 @@ class DirIndex {
  public:
   // Stem (with its trailing dot) to the entry name that stands for it.
   using Names = std::unordered_map<std::string, std::string>;
+  // Which images of a directory (given its entry names) are listed as tracks.
+  using TrackLister =
+      std::function<DirectoryTracks(const std::string&, const std::vector<std::string>&)>;
 
   // rank_of weighs a file name's extension (without the dot): negative for a name that stands
   // for nothing; 0 for a real file of the shown name, which stands only for its own stem; above
-  // that a decodable source, the lower winning.
-  DirIndex(size_t max_names, std::function<int(const std::string&)> rank_of);
+  // that a decodable source, the lower winning. list_tracks is optional.
+  DirIndex(size_t max_names, std::function<int(const std::string&)> rank_of,
+           TrackLister list_tracks = {});
 
   // The entry name that stands for prefix (a stem with its trailing dot) in directory, or
   // empty when none does or the directory cannot be read.
@@ -34,6 +43,10 @@ class DirIndex {
   // find's answers for every prefix of directory at once, from one listing; null when the
   // directory cannot be read.
   std::shared_ptr<const Names> all(const std::string& directory);
+  // The track source listed under name in directory, or empty.
+  std::string find_track(const std::string& directory, const std::string& name);
+  // The directory's images listed as tracks; none when the directory cannot be read.
+  std::shared_ptr<const DirectoryTracks> tracks(const std::string& directory);
 
   size_t directories() const;
   size_t names() const;
@@ -45,6 +58,11 @@ class DirIndex {
     timespec mtime = {};
     timespec ctime = {};
     Names by_prefix;
+    std::shared_ptr<const DirectoryTracks> tracks;
+    std::unordered_map<std::string, std::string> track_by_name;
+    // The sheets and images the tracks come from, whose change (unseen in the directory's
+    // times when made in place) makes the listing stale.
+    std::vector<std::pair<std::string, SourceIdentity>> inputs;
   };
   struct Slot {
     std::shared_ptr<const Listing> listing;
@@ -53,12 +71,16 @@ class DirIndex {
 
   std::shared_ptr<const Listing> listing_of(const std::string& directory);
   std::shared_ptr<const Listing> scan(const std::string& directory, const struct stat& before);
+  void add_tracks(const std::string& directory, const std::vector<std::string>& names,
+                  Listing& listing) const;
+  static bool inputs_unchanged(const Listing& listing);
   void keep(const std::string& directory, std::shared_ptr<const Listing> listing);
   void drop_oldest();
   static size_t weight(const Listing& listing);
 
   const size_t max_names;
   const std::function<int(const std::string&)> rank_of;
+  const TrackLister list_tracks;
   mutable std::mutex mutex;
   std::unordered_map<std::string, Slot> slots;
   std::list<std::string> recency;

@@ -11,6 +11,7 @@
 #include "fs/handlers.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
+#include "sheets/track_source.h"
 #include "transcode/output_key.h"
 #include "transcode/shared_transcodes.h"
 
@@ -44,7 +45,7 @@ int open_transcoded(const char* path, fuse_file_info* info) {
   const std::string key = output_key(source);
   struct stat record;
   SourceIdentity identity;
-  if (lstat(source.c_str(), &record) == 0) {
+  if (lstat(source_file(source).c_str(), &record) == 0) {
     identity = SourceIdentity::of(record);
     if (auto reader = stored_output(key, identity)) {
       hand_over(std::move(reader), info);

@@ -9,6 +9,7 @@
 #include "fs/handlers.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
+#include "sheets/track_source.h"
 #include "transcode/output_key.h"
 #include "transcode/output_size.h"
 #include "transcode/transcoder.h"
@@ -54,7 +55,7 @@ int Handlers::getattr(const char* path, struct stat* record) {
   Logging::Logger(Logging::INFO) << "getattr " << path;
   if (lstat(to_source_path(path).c_str(), record) == 0) return 0;
   const std::string source = find_source(path);
-  if (lstat(source.c_str(), record) != 0) return -errno;
+  if (lstat(source_file(source).c_str(), record) != 0) return -errno;
   if (!S_ISREG(record->st_mode)) return 0;
   return transcoded_attributes(source, record);
 }

@@ -16,7 +16,12 @@ int rank_of(const std::string& extension) {
   return rank < 0 ? -1 : rank + 1;
 }
 
-DirIndex directory_index(kIndexedNames, rank_of);
+DirectoryTracks list_tracks(const std::string& directory, const std::vector<std::string>& names) {
+  if (!settings.cuesheets) return {};
+  return find_directory_tracks(directory, names, settings.desttype, to_output_name);
+}
+
+DirIndex directory_index(kIndexedNames, rank_of, list_tracks);
 
 }  // namespace
 
@@ -31,6 +36,10 @@ std::string to_output_name(const std::string& name) {
   return name.substr(0, dot + 1) + settings.desttype;
 }
 
+std::shared_ptr<const DirectoryTracks> tracks_of_directory(const std::string& directory) {
+  return directory_index.tracks(directory);
+}
+
 std::string find_source(const std::string& path) {
   const std::string full = to_source_path(path);
   const size_t dot = full.rfind('.');
@@ -42,6 +51,8 @@ std::string find_source(const std::string& path) {
   const std::string directory = full.substr(0, slash);
   const std::string prefix = full.substr(slash + 1, dot - slash);
 
+  const std::string track = directory_index.find_track(directory, full.substr(slash + 1));
+  if (!track.empty()) return track;
   const std::string name = directory_index.find(directory, prefix);
   return name.empty() ? full : directory + "/" + name;
 }

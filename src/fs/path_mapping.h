@@ -4,6 +4,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "sheets/directory_tracks.h"
+
 // Mirrored path (from FUSE, beginning with "/") to the source path of the same name.
 std::string to_source_path(const std::string& path);
 // Mirrored path of a transcoded file to the source it stands for, else to_source_path.
@@ -22,3 +24,7 @@ class ShownEntries {
  private:
   std::shared_ptr<const std::unordered_map<std::string, std::string>> winners;
 };
+
+// The tracks an image of the source directory is listed as, with --cuesheets on; none
+// where the directory cannot be read.
+std::shared_ptr<const DirectoryTracks> tracks_of_directory(const std::string& directory);

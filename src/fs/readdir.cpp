@@ -9,16 +9,20 @@
 #include "fs/handlers.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
+#include "sheets/track_source.h"
 
 namespace {
 
 constexpr size_t max_name_length = 255;
 
-// Each entry carries its source's own lstat record, not the transcoded size.
+// Each entry carries its source's own lstat record, not the transcoded size; an image listed
+// as its tracks gives its record to each of them.
 int list_entries(DIR* dir, const std::string& directory, void* buffer, fuse_fill_dir_t filler) {
   const ShownEntries shown(directory);
+  const std::shared_ptr<const DirectoryTracks> tracks = tracks_of_directory(directory);
   while (const dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
+    if (tracks && tracks->images.count(name) != 0) continue;
     struct stat record = {};
     if (lstat((directory + "/" + name).c_str(), &record) != 0) return -errno;
     if (S_ISREG(record.st_mode) || S_ISLNK(record.st_mode)) {
@@ -26,6 +30,12 @@ int list_entries(DIR* dir, const std::string& directory, void* buffer, fuse_fill
       name = to_output_name(name).substr(0, max_name_length);
     }
     if (filler(buffer, name.c_str(), &record, 0) != 0) return 0;
+  }
+  if (!tracks) return 0;
+  for (const DirectoryTracks::Entry& track : tracks->tracks) {
+    struct stat record = {};
+    if (lstat(source_file(track.source).c_str(), &record) != 0) continue;
+    if (filler(buffer, track.name.c_str(), &record, 0) != 0) return 0;
   }
   return 0;
 }

@@ -10,12 +10,14 @@ namespace Logging {
 
 const std::map<int, std::string> level_names = {
     {ERROR, "ERROR"},
+    {WARNING, "WARNING"},
     {INFO, "INFO"},
     {DEBUG, "DEBUG"},
 };
 
 const std::map<int, int> syslog_priorities = {
     {ERROR, LOG_ERR},
+    {WARNING, LOG_WARNING},
     {INFO, LOG_INFO},
     {DEBUG, LOG_DEBUG},
 };
@@ -25,6 +27,7 @@ int parse_log_level(const std::string& name) {
   static const std::map<std::string, int> level_numbers = {
       {"DEBUG", DEBUG},
       {"INFO", INFO},
+      {"WARNING", WARNING},
       {"ERROR", ERROR},
   };
   auto it = level_numbers.find(name);

@@ -6,7 +6,7 @@
 
 namespace Logging {
 
-enum LogLevel : int { ERROR = 1, INFO = 2, DEBUG = 3 };
+enum LogLevel : int { ERROR = 1, WARNING = 2, INFO = 3, DEBUG = 4 };
 
 struct LogFacility;
 
@@ -25,7 +25,7 @@ class Logger : public std::ostringstream {
   LogFacility* facility;
 };
 
-// "ERROR" 1, "INFO" 2, "DEBUG" 3; anything else is reported on stderr and gives 0.
+// "ERROR" 1, "WARNING" 2, "INFO" 3, "DEBUG" 4; anything else is reported on stderr and gives 0.
 int parse_log_level(const std::string& name);
 
 bool init_logging(const std::string& logfile, int max_level, const std::string& format,

@@ -7,6 +7,7 @@
 
 #include "app/settings.h"
 #include "cache/source_identity.h"
+#include "sheets/track_source.h"
 #include "transcode/folder_cover.h"
 #include "transcode/read_tags_with_covers.h"
 
@@ -46,9 +47,19 @@ class CoverNames {
 
 CoverNames cover_names;
 
+// An image's track is its own output: the image's key, the track's number and the state of
+// the sheet beside it (a sheet inside the image changes with the image's identity).
+std::string track_key(const TrackSource& track) {
+  std::string key = output_key(track.image) + "\ntrack:" + std::to_string(track.number);
+  if (track.sheet_name.empty()) return key + "\nsheet:inside";
+  const std::string sheet = track.image.substr(0, track.image.rfind('/') + 1) + track.sheet_name;
+  return key + "\nsheet:" + track.sheet_name + ":" + state_of(sheet);
+}
+
 }  // namespace
 
 std::string output_key(const std::string& source_path) {
+  if (auto track = parse_track_source(source_path)) return track_key(*track);
   if (parse_cover_mode(settings.covers) != CoverMode::Folder) return source_path;
   const std::string directory = source_path.substr(0, source_path.rfind('/'));
   const std::string directory_state = state_of(directory);

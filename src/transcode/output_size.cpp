@@ -5,6 +5,8 @@
 #include "app/settings.h"
 #include "decoders/decoder.h"
 #include "encoders/mp3_size_probe.h"
+#include "sheets/track_decoder.h"
+#include "sheets/track_source.h"
 #include "transcode/tag_stage.h"
 
 namespace {
@@ -19,11 +21,12 @@ bool fail_with_eio() {
 bool measure_output_size(const std::string& source_path, uint64_t& size) {
   std::unique_ptr<Mp3SizeProbe> probe = make_size_probe(settings.desttype);
   if (!probe) return fail_with_eio();
-  const size_t dot = source_path.rfind('.');
+  const std::string file = source_file(source_path);
+  const size_t dot = file.rfind('.');
   if (dot == std::string::npos) return fail_with_eio();
-  std::string extension = source_path.substr(dot + 1);
+  std::string extension = file.substr(dot + 1);
   std::unique_ptr<Decoder> decoder =
-      open_source_decoder(make_source_decoder(source_path, extension), source_path);
+      open_decoder_for_source(make_decoder_for_source(source_path, extension), source_path, file);
   if (!decoder) return fail_with_eio();
 
   decoder->measure_only();

@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "decoders/decoder.h"
 #include "encoders/encoder.h"
+#include "encoders/forwarding_encoder.h"
 #include "logging/logger.h"
 #include "transcode/folder_cover.h"
 
@@ -14,15 +15,11 @@ constexpr int kFrontCover = 3;
 
 // Hands everything on to the real encoder except, when they are not wanted, the
 // pictures; and notes whether the source had any.
-class PictureFilter final : public Encoder {
+class PictureFilter final : public ForwardingEncoder {
  public:
   PictureFilter(Encoder& target, bool keep_pictures)
-      : target(target), keep_pictures(keep_pictures) {}
+      : ForwardingEncoder(target), keep_pictures(keep_pictures) {}
 
-  int begin_stream(uint64_t total_samples, int sample_rate, int channels) override {
-    return target.begin_stream(total_samples, sample_rate, channels);
-  }
-  void add_text_tag(int kind, const char* value) override { target.add_text_tag(kind, value); }
   void add_picture(const char* mime_type, int picture_type, const char* description,
                    const uint8_t* data, int data_length) override {
     saw_picture = true;
@@ -30,19 +27,10 @@ class PictureFilter final : public Encoder {
       target.add_picture(mime_type, picture_type, description, data, data_length);
     }
   }
-  void apply_gain(double decibels) override { target.apply_gain(decibels); }
-  int emit_tags(uint64_t known_size) override { return target.emit_tags(known_size); }
-  uint64_t predicted_size() override { return target.predicted_size(); }
-  int encode_samples(const int32_t* const* channels, int count, int bits_per_sample) override {
-    return target.encode_samples(channels, count, bits_per_sample);
-  }
-  int flush_stream() override { return target.flush_stream(); }
-  bool wants_whole_file() override { return target.wants_whole_file(); }
 
   bool saw_picture = false;
 
  private:
-  Encoder& target;
   bool keep_pictures;
 };
 

@@ -12,9 +12,8 @@ namespace {
 std::unique_ptr<Decoder> start_decoder(const SegmentSource& source, SegmentEncoder& encoder,
                                        uint64_t start) {
   for (const bool seek : {true, false}) {
-    std::unique_ptr<Decoder> decoder = source.make_decoder();
+    std::unique_ptr<Decoder> decoder = source.open_decoder(source.open_path());
     if (!decoder) return nullptr;
-    if (decoder->open_source(source.open_path().c_str()) == -1) return nullptr;
     if (decoder->read_tags(&encoder) == -1) return nullptr;
     if (start == 0) return decoder;
     if (seek && decoder->seek_to_sample(start) == 0) return decoder;

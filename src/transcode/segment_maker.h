@@ -18,7 +18,8 @@ struct SegmentSource {
   std::string path;  // for the log
   UniqueFd file;
   SourceIdentity identity;
-  std::function<std::unique_ptr<Decoder>()> make_decoder;
+  // A decoder opened on the name given (open_path()).
+  std::function<std::unique_ptr<Decoder>(const std::string&)> open_decoder;
 
   // The held file by a name every decoder can open.
   std::string open_path() const { return "/proc/self/fd/" + std::to_string(file.get()); }

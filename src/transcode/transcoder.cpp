@@ -12,6 +12,8 @@
 #include "cache/remembered_size.h"
 #include "logging/logger.h"
 #include "pool/encode_pool.h"
+#include "sheets/track_decoder.h"
+#include "sheets/track_source.h"
 #include "transcode/output_key.h"
 #include "transcode/segmented_output.h"
 #include "transcode/tag_stage.h"
@@ -39,36 +41,38 @@ Transcoder::~Transcoder() {
 }
 
 std::unique_ptr<Decoder> Transcoder::create_decoder(std::string& extension) {
-  return make_source_decoder(source_path, extension);
+  return make_decoder_for_source(source_path, extension);
 }
 
 std::unique_ptr<Encoder> Transcoder::create_encoder(Buffer* target) {
   return make_encoder(settings.desttype, target);
 }
 
-std::function<std::unique_ptr<Decoder>()> Transcoder::decoder_factory() {
-  return [path = source_path]() -> std::unique_ptr<Decoder> {
-    const auto dot = path.rfind('.');
+std::function<std::unique_ptr<Decoder>(const std::string&)> Transcoder::decoder_factory() {
+  return [source = source_path](const std::string& path) -> std::unique_ptr<Decoder> {
+    const std::string file = source_file(source);
+    const auto dot = file.rfind('.');
     if (dot == std::string::npos) return nullptr;
-    std::string extension = path.substr(dot + 1);
-    return make_source_decoder(path, extension);
+    std::string extension = file.substr(dot + 1);
+    return open_decoder_for_source(make_decoder_for_source(source, extension), source, path);
   };
 }
 
 bool Transcoder::initialize() {
   // Taken before the source is read, so a change made while it is read shows as a new identity.
   struct stat st;
-  if (lstat(source_path.c_str(), &st) == 0) source_identity = SourceIdentity::of(st);
+  const std::string file = source_file(source_path);
+  if (lstat(file.c_str(), &st) == 0) source_identity = SourceIdentity::of(st);
   cache_key = output_key(source_path);
-  const auto dot = source_path.rfind('.');
+  const auto dot = file.rfind('.');
   if (dot != std::string::npos) {
-    std::string extension = source_path.substr(dot + 1);
+    std::string extension = file.substr(dot + 1);
     decoder = create_decoder(extension);
   }
   if (!decoder) return fail_with_eio();
 
   Logging::Logger(Logging::DEBUG) << "Ready to initialize decoder.";
-  decoder = open_source_decoder(std::move(decoder), source_path);
+  decoder = open_decoder_for_source(std::move(decoder), source_path, file);
   if (!decoder) return fail_with_eio();
   Logging::Logger(Logging::DEBUG) << "Decoder initialized successfully.";
 
@@ -94,7 +98,7 @@ void Transcoder::try_segmenting() {
   std::vector<uint8_t> tail(buffer.total_size() - buffer.tail_offset());
   buffer.copy_into(head.data(), 0, head.size());
   buffer.copy_into(tail.data(), static_cast<int64_t>(buffer.tail_offset()), tail.size());
-  UniqueFd file(open(source_path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd file(open(source_file(source_path).c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!file || fstat(file.get(), &st) != 0 || !(SourceIdentity::of(st) == *source_identity)) return;
   SegmentSource source{source_path, std::move(file), *source_identity, decoder_factory()};

@@ -41,7 +41,8 @@ class Transcoder : public Reader {
   virtual std::unique_ptr<Decoder> create_decoder(std::string& extension);
   virtual std::unique_ptr<Encoder> create_encoder(Buffer* target);
   // Fresh decoders of the source for segments, which outlive no Transcoder call.
-  virtual std::function<std::unique_ptr<Decoder>()> decoder_factory();
+  // Given a name to open the source's file by, a decoder opened on it.
+  virtual std::function<std::unique_ptr<Decoder>(const std::string&)> decoder_factory();
 
  private:
   bool encode_on_pool(int64_t offset, uint64_t size);

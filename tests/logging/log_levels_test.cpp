@@ -27,8 +27,8 @@ TEST(ParseLogLevel, KnownNamesAreExactAndCaseSensitive) {
     const char* name;
     int level;
   } cases[] = {
-      {"ERROR", 1}, {"INFO", 2}, {"DEBUG", 3},  {"debug", 0},
-      {"Info", 0},  {"", 0},     {"DEBUG ", 0}, {"WARN", 0},
+      {"ERROR", 1}, {"WARNING", 2}, {"INFO", 3},   {"DEBUG", 4}, {"debug", 0},
+      {"Info", 0},  {"", 0},        {"DEBUG ", 0}, {"WARN", 0},
   };
   for (const auto& c : cases) {
     CerrCapture err;
