@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fs/dir_handle.h"
 #include "fs/handlers.h"
+#include "fs/listing_read_ahead.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
 
@@ -14,12 +16,15 @@ namespace {
 
 constexpr size_t max_name_length = 255;
 
-// Each entry carries its source's own lstat record, not the transcoded size.
-int list_entries(DIR* dir, const std::string& directory, void* buffer, fuse_fill_dir_t filler) {
+// Each entry carries its source's own lstat record, not the transcoded size. listed, when
+// given, gets every source entry with its record.
+int list_entries(DIR* dir, const std::string& directory, void* buffer, fuse_fill_dir_t filler,
+                 std::vector<ListedEntry>* listed) {
   while (const dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
     struct stat record = {};
     if (lstat((directory + "/" + name).c_str(), &record) != 0) return -errno;
+    if (listed) listed->push_back({name, record});
     if (S_ISREG(record.st_mode) || S_ISLNK(record.st_mode)) {
       name = to_output_name(name).substr(0, max_name_length);
     }
@@ -36,5 +41,12 @@ int Handlers::readdir(const char* path, void* buffer, fuse_fill_dir_t filler, of
   const std::string directory = to_source_path(path);
   DirHandle dir(opendir(directory.c_str()));
   if (!dir) return -errno;
-  return list_entries(dir.get(), directory, buffer, filler);
+  // Taken before the entries are read, so that a change while reading them counts too.
+  struct stat directory_record = {};
+  const bool read_ahead = fstat(dirfd(dir.get()), &directory_record) == 0 && read_ahead_wanted();
+  std::vector<ListedEntry> listed;
+  const int result =
+      list_entries(dir.get(), directory, buffer, filler, read_ahead ? &listed : nullptr);
+  if (result == 0 && read_ahead) read_ahead_listing(directory, directory_record, listed);
+  return result;
 }
