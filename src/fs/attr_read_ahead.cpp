@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "logging/logger.h"
+
 AttrReadAhead::AttrReadAhead(std::function<EncodePool&()> pool, Measure measure)
     : pool(std::move(pool)), measure(std::move(measure)) {}
 
@@ -89,6 +91,7 @@ void AttrReadAhead::run(const std::shared_ptr<Listing>& listing, const std::stri
   // A running slot is never removed by anyone else. One of a dropped listing goes, since no
   // listing would ever drop it.
   auto it = slots.find(key);
+  if (measured_it) Logging::Logger(Logging::DEBUG) << "Size read ahead: " << source;
   if (measured_it && !listing->dropped) {
     it->second.state = State::Ready;
     it->second.size = size;

@@ -9,6 +9,7 @@
 #include "cache/remembered_size.h"
 #include "fs/attr_read_ahead.h"
 #include "fs/path_mapping.h"
+#include "logging/logger.h"
 #include "pool/encode_pool.h"
 #include "transcode/output_key.h"
 #include "transcode/output_size.h"
@@ -69,6 +70,7 @@ void read_ahead_listing(const std::string& listed_directory, const struct stat& 
   }
   if (files.empty()) return;
 
+  size_t known_count = 0;
   if (DiskCache* disk = disk_cache()) {
     const auto known = disk->database->sizes_in(directory, disk->fingerprint);
     for (AttrReadAhead::File& file : files) {
@@ -76,8 +78,12 @@ void read_ahead_listing(const std::string& listed_directory, const struct stat& 
       if (it == known.end() || !(it->second.id == file.identity)) continue;
       file.known = true;
       file.size = it->second.size;
+      ++known_count;
     }
   }
+  Logging::Logger(Logging::DEBUG) << "Listing " << directory << ": " << known_count
+                                  << " sizes from the index, " << files.size() - known_count
+                                  << " to work out.";
   read_ahead.listed(directory, directory_record, std::move(files));
 }
 
