@@ -5,8 +5,8 @@
 
 #include "logging/logger.h"
 
-AttrReadAhead::AttrReadAhead(std::function<EncodePool&()> pool, Measure measure)
-    : pool(std::move(pool)), measure(std::move(measure)) {}
+AttrReadAhead::AttrReadAhead(std::function<EncodePool&()> pool, Measure measure, Prefetch prefetch)
+    : pool(std::move(pool)), measure(std::move(measure)), prefetch(std::move(prefetch)) {}
 
 bool AttrReadAhead::DirectoryState::operator==(const DirectoryState& o) const {
   return device == o.device && inode == o.inode && mtime.tv_sec == o.mtime.tv_sec &&
@@ -21,7 +21,8 @@ AttrReadAhead::DirectoryState AttrReadAhead::DirectoryState::of(const struct sta
 void AttrReadAhead::listed(const std::string& directory, const struct stat& directory_record,
                            std::vector<File> files) {
   const DirectoryState state = DirectoryState::of(directory_record);
-  std::lock_guard lock(mutex);
+  std::vector<std::string> queued_sources;
+  std::unique_lock lock(mutex);
   const auto same_directory = [&](const std::shared_ptr<Listing>& l) {
     return l->directory == directory;
   };
@@ -44,10 +45,18 @@ void AttrReadAhead::listed(const std::string& directory, const struct stat& dire
   }
   listings.push_back(listing);
   bound_locked(listing);
-  queue_more_locked(listing);
+  queue_more_locked(listing, queued_sources);
+  lock.unlock();
+  prefetch_all(queued_sources);
 }
 
-void AttrReadAhead::queue_more_locked(const std::shared_ptr<Listing>& listing) {
+void AttrReadAhead::prefetch_all(const std::vector<std::string>& sources) const {
+  if (!prefetch) return;
+  for (const std::string& source : sources) prefetch(source);
+}
+
+void AttrReadAhead::queue_more_locked(const std::shared_ptr<Listing>& listing,
+                                      std::vector<std::string>& queued_sources) {
   while (!listing->dropped && listing->queued < kWindow && listing->next < listing->keys.size()) {
     const std::string& key = listing->keys[listing->next++];
     const auto it = slots.find(key);
@@ -59,6 +68,7 @@ void AttrReadAhead::queue_more_locked(const std::shared_ptr<Listing>& listing) {
       return;  // stopping
     }
     ++listing->queued;
+    queued_sources.push_back(it->second.source);
   }
 }
 
@@ -68,14 +78,17 @@ void AttrReadAhead::run(const std::shared_ptr<Listing>& listing, const std::stri
       lstat(listing->directory.c_str(), &now) == 0 && DirectoryState::of(now) == listing->state;
   std::string source;
   SourceIdentity identity;
+  std::vector<std::string> queued_sources;
   {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     --listing->queued;
     if (!unchanged) drop_locked(listing);
     const auto it = slots.find(key);
     if (listing->dropped || it == slots.end() || it->second.state != State::Queued ||
         it->second.listing != listing) {
-      queue_more_locked(listing);
+      queue_more_locked(listing, queued_sources);
+      lock.unlock();
+      prefetch_all(queued_sources);
       return;
     }
     it->second.state = State::Running;
@@ -87,7 +100,7 @@ void AttrReadAhead::run(const std::shared_ptr<Listing>& listing, const std::stri
   const bool measured_it = lstat(source.c_str(), &record) == 0 &&
                            SourceIdentity::of(record) == identity &&
                            measure(source, key, identity, size);
-  std::lock_guard lock(mutex);
+  std::unique_lock lock(mutex);
   // A running slot is never removed by anyone else. One of a dropped listing goes, since no
   // listing would ever drop it.
   auto it = slots.find(key);
@@ -99,7 +112,9 @@ void AttrReadAhead::run(const std::shared_ptr<Listing>& listing, const std::stri
     slots.erase(it);
   }
   measured.notify_all();
-  queue_more_locked(listing);
+  queue_more_locked(listing, queued_sources);
+  lock.unlock();
+  prefetch_all(queued_sources);
 }
 
 bool AttrReadAhead::answer(const std::string& key, const SourceIdentity& identity, uint64_t& size) {

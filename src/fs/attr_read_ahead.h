@@ -35,9 +35,12 @@ class AttrReadAhead {
   // outlives this object; false when it cannot (the reader then finds out why on its own).
   using Measure = std::function<bool(const std::string& source, const std::string& key,
                                      const SourceIdentity& identity, uint64_t& size)>;
+  // Asks the disk for what measuring source will read, without waiting for it: the workers
+  // are as many as the cores, but a disk (or a NAS) answers best with many reads queued.
+  using Prefetch = std::function<void(const std::string& source)>;
   // The pool is asked for each time: the process's pool is made after FUSE forks. The pool
   // must have run or dropped this object's jobs before it goes.
-  AttrReadAhead(std::function<EncodePool&()> pool, Measure measure);
+  AttrReadAhead(std::function<EncodePool&()> pool, Measure measure, Prefetch prefetch = nullptr);
   AttrReadAhead(const AttrReadAhead&) = delete;
   AttrReadAhead& operator=(const AttrReadAhead&) = delete;
 
@@ -92,13 +95,17 @@ class AttrReadAhead {
   };
 
   void run(const std::shared_ptr<Listing>& listing, const std::string& key);
+  void prefetch_all(const std::vector<std::string>& sources) const;
   // All below with mutex held.
-  void queue_more_locked(const std::shared_ptr<Listing>& listing);
+  // Queues what the window allows; the sources queued are added to queued_sources.
+  void queue_more_locked(const std::shared_ptr<Listing>& listing,
+                         std::vector<std::string>& queued_sources);
   void drop_locked(const std::shared_ptr<Listing>& listing);
   void bound_locked(const std::shared_ptr<Listing>& keep);
 
   const std::function<EncodePool&()> pool;
   const Measure measure;
+  const Prefetch prefetch;
   std::mutex mutex;
   std::condition_variable measured;
   std::unordered_map<std::string, Slot> slots;

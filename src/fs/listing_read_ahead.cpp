@@ -1,6 +1,8 @@
 #include "fs/listing_read_ahead.h"
 
-#include <unordered_map>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <unordered_set>
 
 #include "app/settings.h"
@@ -23,7 +25,17 @@ bool measure_and_keep(const std::string& source, const std::string& key,
   return true;
 }
 
-AttrReadAhead read_ahead(encode_pool, measure_and_keep);
+// Enough for the tags and a cover of a few hundred KB; a longer read is the decoder's own.
+constexpr off_t kPrefetchBytes = 256 * 1024;
+
+void prefetch_head(const std::string& source) {
+  const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;  // the measure finds out why
+  posix_fadvise(fd, 0, kPrefetchBytes, POSIX_FADV_WILLNEED);
+  close(fd);
+}
+
+AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_head);
 
 // The entries a stat of a shown name reaches: regular files shown under another name, and
 // of those the first in directory order for each stem, since a name is looked up that way;
