@@ -146,9 +146,9 @@ TEST_F(ReadAhead, WorkForADirectoryChangedSinceItsListingIsDropped) {
   EXPECT_EQ(read_ahead.held(), 0u);
 }
 
-// A directory larger than the window still has all its files measured, a window at a time,
-// and one larger than what is held has only its first files read ahead.
-TEST_F(ReadAhead, AHugeListingIsQueuedAWindowAtATime) {
+// The window refills as jobs end until the listing is through, and a listing larger than what
+// is held has only its first files read ahead.
+TEST_F(ReadAhead, AHugeListingHasItsFirstFilesMeasuredWindowAfterWindow) {
   measure.release();
   const size_t count = AttrReadAhead::kMaxHeld + 10;
   std::vector<AttrReadAhead::File> listed;
