@@ -25,7 +25,7 @@ constexpr int kToolTimeoutMs = 120000;
 std::vector<uint8_t> transcode(const std::string& path) {
   Transcoder transcoder(path);
   if (!transcoder.initialize()) return {};
-  std::vector<uint8_t> out(transcoder.output().total_size());
+  std::vector<uint8_t> out(transcoder.size());
   size_t offset = 0;
   while (offset < out.size()) {
     const int64_t n = transcoder.read(reinterpret_cast<char*>(out.data() + offset),
