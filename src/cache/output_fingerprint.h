@@ -4,7 +4,7 @@
 
 // Raised whenever olvex would write different bytes for the same input and settings,
 // so that sizes and outputs kept on disk by an older build are no longer found.
-inline constexpr int kOutputRevision = 2;
+inline constexpr int kOutputRevision = 3;
 
 // Everything besides the source that decides an output's bytes and size, as compact
 // text: the settings that shape it, the revision above and the codec library versions.

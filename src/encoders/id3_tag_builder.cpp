@@ -64,6 +64,9 @@ void Id3TagBuilder::add_text_tag(int kind, const char* value) {
     case DiscTotal:
       compose_number_text("TPOS", kind == DiscTotal, value);
       break;
+    case CommentText:
+      add_comment(value);
+      break;
     default:
       break;
   }
@@ -98,6 +101,17 @@ void Id3TagBuilder::compose_number_text(const char* frame_id, bool is_total, con
   if (!text) return;
   id3_ucs4_t* list[] = {text.get()};
   id3_field_setstrings(strings, 1, list);
+}
+
+// One COMM frame without a description, the one ID3v1 also shows; a second comment
+// would need a description of its own, so only the first is kept.
+void Id3TagBuilder::add_comment(const char* value) {
+  if (id3_tag_findframe(tag.get(), "COMM", 0)) return;
+  id3_frame* frame = attach_new(tag.get(), "COMM");
+  if (!frame) return;
+  id3_field_setlanguage(id3_frame_field(frame, 1), "eng");
+  Owned<id3_ucs4_t> text(id3_utf8_ucs4duplicate(reinterpret_cast<const id3_utf8_t*>(value)));
+  if (text) id3_field_setfullstring(id3_frame_field(frame, 3), text.get());
 }
 
 void Id3TagBuilder::add_picture(const char* mime_type, int picture_type, const char* description,

@@ -34,6 +34,7 @@ class Id3TagBuilder {
   };
 
   void add_frame_text(const char* frame_id, const char* value);
+  void add_comment(const char* value);
   void compose_number_text(const char* frame_id, bool is_total, const char* value);
 
   std::unique_ptr<id3_tag, TagDeleter> tag;

@@ -20,4 +20,6 @@ enum TagKind : int {
   DiscTotal = 15,
   Software = 16,
   Length = 17,
+  // Only an album image's sheet gives one (REM COMMENT).
+  CommentText = 18,
 };

@@ -187,6 +187,9 @@ int TrackDecoder::read_tags(Encoder* encoder) {
     scan.take(comment);
   }
   scan.finish();
+  // Not a comment name of the image's tags, which pass no comment on.
+  if (!located.sheet.comment.empty())
+    encoder->add_text_tag(CommentText, located.sheet.comment.c_str());
   return 0;
 }
 

@@ -87,7 +87,7 @@ TEST_F(Mp3Tags, RepeatedValuesBecomeStringsOfOneFrame) {
 }
 
 TEST_F(Mp3Tags, KindsWithoutAFrameAndAbsentValuesAddNothing) {
-  encoder.add_text_tag(18, "x");
+  encoder.add_text_tag(19, "x");
   encoder.add_text_tag(-1, "x");
   encoder.add_text_tag(1000, "x");
   encoder.add_text_tag(Title, nullptr);
@@ -261,6 +261,42 @@ TEST_F(Mp3Tags, Version3RendersThe23TagAndKeepsTheLayout) {
   ASSERT_TRUE(v1.has_value());
   EXPECT_EQ(v1->title, "Song");
   EXPECT_EQ(v1->year, "1999");
+}
+
+}  // namespace
+
+namespace {
+
+// A comment is one COMM frame (language, empty description, text) in either version, and
+// the ID3v1 comment; a second one is left out, as it would need a description of its own.
+TEST_F(Mp3Tags, ACommentIsOneCommFrameAndTheId3v1Comment) {
+  const struct {
+    int version;
+    std::vector<uint8_t> body;
+  } cases[] = {
+      {4, {3, 'e', 'n', 'g', 0, 'R', 'i', 'p', 'p', 'e', 'd', ' ', 0xC3, 0xA9}},
+      {3, {0, 'e', 'n', 'g', 0, 'R', 'i', 'p', 'p', 'e', 'd', ' ', 0xE9}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    settings.id3v2_version = c.version;
+    Buffer bytes;
+    Mp3Encoder tagged{&bytes};
+    tagged.add_text_tag(CommentText, "Ripped \xC3\xA9");
+    tagged.add_text_tag(CommentText, "second");
+    ASSERT_EQ(tagged.begin_stream(441000, 44100, 2), 0);
+    ASSERT_EQ(tagged.emit_tags(0), 0);
+    auto tag = id3_reader::parse_id3v2(harness::head_bytes(bytes));
+    ASSERT_TRUE(tag.has_value());
+    EXPECT_EQ(tag->count("COMM"), 1u);
+    const id3_reader::Frame* frame = tag->find("COMM");
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->body, c.body);
+    auto v1 = id3_reader::parse_id3v1(harness::tail_bytes(bytes));
+    ASSERT_TRUE(v1.has_value());
+    EXPECT_EQ(v1->comment, "Ripped \xE9");
+    EXPECT_EQ(bytes.total_size(), tagged.predicted_size());
+  }
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ const std::string kSheetBody =
     "TITLE \"Album Title\"\n"
     "REM DATE 1999\n"
     "REM GENRE \"Rock\"\n"
+    "REM COMMENT \"Live at the Café\"\n"
     "FILE \"Album.wav\" WAVE\n"
     "  TRACK 01 AUDIO\n"
     "    TITLE \"Öne\"\n"
@@ -107,7 +108,7 @@ std::string tags_of(const std::string& path) {
       "from mutagen.id3 import ID3\n"
       "t = ID3(sys.argv[1])\n"
       "print('|'.join(str(t.get(k, '-')) for k in "
-      "('TIT2','TPE1','TPE2','TALB','TRCK','TDRC','TCON','TLEN')))\n";
+      "('TIT2','TPE1','TPE2','TALB','TRCK','TDRC','TCON','TLEN','COMM::eng')))\n";
   std::string output;
   EXPECT_EQ(run_command({tag_reader_python, "-c", script, path}, command_timeout_ms, &output), 0)
       << output;
@@ -238,9 +239,10 @@ TEST_F(SheetMount, EachTrackHoldsItsOwnAudioLengthAndTags) {
     size_t tone;
     const char* tags;
   } tracks[] = {
-      {"01 - Öne.mp3", 0, "Öne|Band|Band|Album Title|1/3|1999|Rock|3000\n"},
-      {"02 - Two_2.mp3", 1, "Two/2|Band|Band|Album Title|2/3|1999|Rock|2000\n"},
-      {"03 - Track 03.mp3", 2, "Track 03|Guest|Band|Album Title|3/3|1999|Rock|2000\n"},
+      {"01 - Öne.mp3", 0, "Öne|Band|Band|Album Title|1/3|1999|Rock|3000|Live at the Café\n"},
+      {"02 - Two_2.mp3", 1, "Two/2|Band|Band|Album Title|2/3|1999|Rock|2000|Live at the Café\n"},
+      {"03 - Track 03.mp3", 2,
+       "Track 03|Guest|Band|Album Title|3/3|1999|Rock|2000|Live at the Café\n"},
   };
   for (const auto& t : tracks) {
     SCOPED_TRACE(t.name);

@@ -57,6 +57,7 @@ class RampDecoder : public Decoder {
 // Tracks at frames 0, 30 (pregap from 25) and 70: samples [0,3000), [3000,7000), [7000,10000).
 const std::string kSheet =
     "TITLE \"Sheet Album\"\n"
+    "REM COMMENT \"Live\"\n"
     "FILE \"disc.flac\" WAVE\n"
     "  TRACK 01 AUDIO\n    TITLE \"A\"\n    INDEX 01 00:00:00\n"
     "  TRACK 02 AUDIO\n    TITLE \"B\"\n    INDEX 00 00:00:25\n    INDEX 01 00:00:30\n"
@@ -120,11 +121,11 @@ TEST(TrackDecoder, SheetTagsReplaceTheImagesTitleNumberingAndGain) {
   } cases[] = {
       {1,
        {"add_text_tag 3 Image Genre", "add_text_tag 0 A", "add_text_tag 2 Sheet Album",
-        "add_text_tag 12 1", "add_text_tag 13 3"},
+        "add_text_tag 12 1", "add_text_tag 13 3", "add_text_tag 18 Live"},
        {-9.0}},
       {3,
        {"add_text_tag 3 Image Genre", "add_text_tag 0 Track 03", "add_text_tag 2 Sheet Album",
-        "add_text_tag 12 3", "add_text_tag 13 3"},
+        "add_text_tag 12 3", "add_text_tag 13 3", "add_text_tag 18 Live"},
        {-2.5}},
   };
   for (const auto& c : cases) {
