@@ -61,16 +61,20 @@ bool write_other_formats(const std::string& directory, const std::vector<uint8_t
   fixtures::AudioSpec spec;
   spec.frequency = 392.0;
   spec.total_samples = 2 * spec.sample_rate;
-  const std::string wav = directory + "/source.wav.tmp";
+  const std::string wav = directory + "/.source.wav";
   if (!fixtures::write_wav(wav, spec)) return false;
   const struct {
     fixtures::Tool tool;
     const char* name;
   } formats[] = {
-      {fixtures::Tool::Opus, "Opus.opus"},       {fixtures::Tool::WavPack, "WavPack.wv"},
-      {fixtures::Tool::Alac, "ALAC.m4a"},        {fixtures::Tool::Wav, "WAV.wav"},
-      {fixtures::Tool::Aiff, "AIFF.aiff"},       {fixtures::Tool::Tta, "TTA.tta"},
-      {fixtures::Tool::OggFlac, "Ogg FLAC.oga"},
+      {fixtures::Tool::Opus, "Opus.opus"},        {fixtures::Tool::WavPack, "WavPack.wv"},
+      {fixtures::Tool::Alac, "ALAC.m4a"},         {fixtures::Tool::Wav, "WAV.wav"},
+      {fixtures::Tool::Aiff, "AIFF.aiff"},        {fixtures::Tool::Tta, "TTA.tta"},
+      {fixtures::Tool::OggFlac, "Ogg FLAC.oga"},  {fixtures::Tool::Aac, "AAC.m4a"},
+      {fixtures::Tool::Wma, "WMA.wma"},           {fixtures::Tool::MatroskaFlac, "Matroska.mka"},
+      {fixtures::Tool::WebmOpus, "WebM.webm"},    {fixtures::Tool::Adts, "ADTS.aac"},
+      {fixtures::Tool::Ac3, "AC-3.ac3"},          {fixtures::Tool::Dts, "DTS.dts"},
+      {fixtures::Tool::Musepack, "Musepack.mpc"},
   };
   bool ok = true;
   for (const auto& format : formats) {
@@ -83,6 +87,10 @@ bool write_other_formats(const std::string& directory, const std::vector<uint8_t
     }
   }
   unlink(wav.c_str());
+  if (!fixtures::write_dsf(directory + "/DSD.dsf", spec, "DSD")) {
+    fprintf(stderr, "make_demo_library: cannot write DSD.dsf\n");
+    ok = false;
+  }
   return ok;
 }
 
