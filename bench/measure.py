@@ -4,7 +4,7 @@ source tree and a bare FUSE passthrough, and prints a table.
 
 measure.py WORK OLVEX PASSTHROUGH MAKE_LIBRARY JSON_PATH [--json] [--only=GROUP,...]
 
-The groups, all by default: classic, listing, output_cache, segments, cuesheets.
+The groups, all by default: classic, listing, output_cache, segments, cuesheets, scan.
 """
 import json
 import os
@@ -16,6 +16,7 @@ import threading
 import cuesheets
 import listing
 import output_cache
+import scan
 import segments
 from mounts import Mounter, olvex
 from probes import latency, ls_l, pipeline, read_all, wall
@@ -71,7 +72,7 @@ def classic(report, mounter, library, olvex_binary):
                    f"{sizes >> 20} MiB")
 
 
-GROUPS = ("classic", "listing", "output_cache", "segments", "cuesheets")
+GROUPS = ("classic", "listing", "output_cache", "segments", "cuesheets", "scan")
 # The groups that measure the library make_library writes.
 ON_LIBRARY = {"classic", "listing", "output_cache"}
 
@@ -115,6 +116,8 @@ def main():
         segments.measure(report, mounter, olvex_binary, tiny)
     if "cuesheets" in chosen:
         cuesheets.measure(report, mounter, olvex_binary, passthrough_binary, tiny)
+    if "scan" in chosen:
+        scan.measure(report, mounter, olvex_binary, passthrough_binary, make_library, scale)
 
     report.print_table()
     report.write_json(json_path)

@@ -49,6 +49,12 @@ void AttrCache::put(const std::string& source_path, const SourceIdentity& identi
   by_path.emplace(key, Entry{identity, size, recency.begin()});
 }
 
+bool AttrCache::holds(const std::string& source_path, const SourceIdentity& identity) const {
+  std::lock_guard lock(mutex);
+  const auto it = by_path.find(path_key(source_path));
+  return it != by_path.end() && it->second.identity == identity;
+}
+
 size_t AttrCache::entries() const {
   std::lock_guard lock(mutex);
   return by_path.size();

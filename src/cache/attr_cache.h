@@ -18,6 +18,9 @@ class AttrCache {
  public:
   bool find(const std::string& source_path, const SourceIdentity& identity, uint64_t& size);
   void put(const std::string& source_path, const SourceIdentity& identity, uint64_t size);
+  // Whether find would answer, without making the entry any younger: a guess of what will be
+  // asked must not keep an entry over one a reader used.
+  bool holds(const std::string& source_path, const SourceIdentity& identity) const;
 
   size_t entries() const;
   void clear();

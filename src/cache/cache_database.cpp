@@ -114,6 +114,46 @@ bool CacheDatabase::find_size(const std::string& source_path, const SourceIdenti
   return found;
 }
 
+namespace {
+
+// A path (or a key that begins with one, ended by a newline) of an entry of the directory
+// that prefix ends, rather than of something deeper.
+bool directly_in(const std::string& path, size_t prefix_length) {
+  const size_t end = std::min(path.find('\n', prefix_length), path.size());
+  return path.find('/', prefix_length) >= end;
+}
+
+}  // namespace
+
+std::map<std::string, CacheDatabase::KnownSize> CacheDatabase::sizes_in(
+    const std::string& directory, const std::string& fingerprint) {
+  std::map<std::string, KnownSize> known;
+  const std::string first = directory + "/";
+  const std::string past = directory + static_cast<char>('/' + 1);
+  std::lock_guard lock(mutex);
+  int rc = SQLITE_OK;
+  int64_t fingerprint_id;
+  if (connection && connection->fingerprint_id(fingerprint, false, fingerprint_id, rc)) {
+    auto use = connection->find_sizes_between.use();
+    use.bind(1, fingerprint_id).bind(2, first).bind(3, past);
+    while ((rc = use.step()) == SQLITE_ROW) {
+      std::string path = use.column_text(0);
+      if (directly_in(path, first.size()))
+        known[std::move(path)] = {column_identity(use, 1), use.column_uint(8)};
+    }
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  // A pending store is newer than any row.
+  for (auto it = pending_sizes.lower_bound({first, std::string()});
+       it != pending_sizes.end() && it->first.first < past; ++it) {
+    if (it->first.second == fingerprint && directly_in(it->first.first, first.size()))
+      known[it->first.first] = {it->second.id, it->second.size};
+  }
+  if (rc != SQLITE_OK) failed_locked(rc, "looking up the sizes of a directory");
+  rebuild_if_damaged_locked();
+  return known;
+}
+
 void CacheDatabase::store_size(const std::string& source_path, const SourceIdentity& id,
                                const std::string& fingerprint, uint64_t size) {
   std::lock_guard lock(mutex);

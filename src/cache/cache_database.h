@@ -43,6 +43,14 @@ class CacheDatabase {
 
   bool find_size(const std::string& source_path, const SourceIdentity& id,
                  const std::string& fingerprint, uint64_t& size);
+  // Every size known for this fingerprint whose path lies in directory (not below it): one
+  // query for a whole listing.
+  struct KnownSize {
+    SourceIdentity id;
+    uint64_t size = 0;
+  };
+  std::map<std::string, KnownSize> sizes_in(const std::string& directory,
+                                            const std::string& fingerprint);
   // Replaces what was known for this path and fingerprint; committed with the next batch.
   void store_size(const std::string& source_path, const SourceIdentity& id,
                   const std::string& fingerprint, uint64_t size);

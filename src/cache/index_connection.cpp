@@ -34,6 +34,10 @@ std::vector<StatementText> statement_texts() {
       {&IndexConnection::put_size,
        "INSERT OR REPLACE INTO sizes(path, fingerprint, " + identity +
            ", output_size) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"},
+      // Paths between ?2 and ?3 share a prefix: the primary key serves the range.
+      {&IndexConnection::find_sizes_between,
+       "SELECT path, " + identity +
+           ", output_size FROM sizes WHERE fingerprint = ?1 AND path > ?2 AND path < ?3"},
       {&IndexConnection::find_output, "SELECT " + identity +
                                           ", file, size, checksum FROM outputs "
                                           "WHERE path = ?1 AND fingerprint = ?2"},

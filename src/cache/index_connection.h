@@ -34,7 +34,7 @@ struct IndexConnection {
   SqliteHandle db;
   Statement begin, commit, rollback;
   Statement find_fingerprint, add_fingerprint;
-  Statement find_size, put_size;
+  Statement find_size, put_size, find_sizes_between;
   Statement find_output, put_output, touch_output, remove_output, least_used, total_output;
 
  private:

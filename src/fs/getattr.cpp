@@ -7,6 +7,7 @@
 #include "cache/source_identity.h"
 #include "fs/failure.h"
 #include "fs/handlers.h"
+#include "fs/listing_read_ahead.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
 #include "sheets/track_source.h"
@@ -24,13 +25,18 @@ bool size_from_transcoder(const std::string& source, uint64_t& size) {
   return true;
 }
 
-// Remembered while the source is unchanged, in memory or in the cache directory; worked out
-// from its metadata otherwise.
+// Remembered while the source is unchanged, in memory, read ahead of the walk or in the cache
+// directory; worked out from its metadata otherwise.
 bool remembered_or_measured_size(const std::string& source, const struct stat& record,
                                  uint64_t& size) {
   const SourceIdentity identity = SourceIdentity::of(record);
   const std::string key = output_key(source);
-  if (find_remembered_size(key, identity, size)) return true;
+  if (find_size_in_memory(key, identity, size)) return true;
+  if (read_ahead_size(key, identity, size)) {
+    remember_size_in_memory(key, identity, size);
+    return true;
+  }
+  if (find_size_on_disk(key, identity, size)) return true;
   if (!measure_output_size(source, size)) return false;
   remember_size(key, identity, size);
   return true;

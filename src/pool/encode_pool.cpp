@@ -16,29 +16,29 @@ EncodePool::~EncodePool() {
   {
     std::lock_guard lock(mutex);
     stopping = true;
-    waiting.clear();
-    ahead.clear();
+    for (auto& queue : queues) queue.clear();
   }
   wake.notify_all();
   for (auto& worker : workers) worker.join();
 }
 
 bool EncodePool::submit(const void* owner, uint64_t key, Urgency urgency, Job job) {
+  const auto wanted = static_cast<size_t>(urgency);
   {
     std::lock_guard lock(mutex);
     if (stopping) return false;
     const auto same = [&](const Entry& e) { return e.owner == owner && e.key == key; };
-    if (std::any_of(waiting.begin(), waiting.end(), same)) return true;
-    const auto guessed = std::find_if(ahead.begin(), ahead.end(), same);
-    if (guessed != ahead.end()) {
-      if (urgency == Urgency::Waiting) {
-        waiting.push_back(std::move(*guessed));
-        ahead.erase(guessed);
+    for (size_t level = 0; level < kClasses; ++level) {
+      auto& queue = queues[level];
+      const auto queued = std::find_if(queue.begin(), queue.end(), same);
+      if (queued == queue.end()) continue;
+      if (wanted < level) {
+        queues[wanted].push_back(std::move(*queued));
+        queue.erase(queued);
       }
       return true;
     }
-    auto& queue = urgency == Urgency::Waiting ? waiting : ahead;
-    queue.push_back(Entry{owner, key, std::move(job)});
+    queues[wanted].push_back(Entry{owner, key, std::move(job)});
   }
   wake.notify_one();
   return true;
@@ -57,14 +57,13 @@ void EncodePool::remove_owner(std::deque<Entry>& queue, const void* owner,
 std::vector<uint64_t> EncodePool::drop_ahead(const void* owner) {
   std::vector<uint64_t> keys;
   std::lock_guard lock(mutex);
-  remove_owner(ahead, owner, &keys);
+  remove_owner(queues[static_cast<size_t>(Urgency::Ahead)], owner, &keys);
   return keys;
 }
 
 void EncodePool::drop_all(const void* owner) {
   std::lock_guard lock(mutex);
-  remove_owner(waiting, owner, nullptr);
-  remove_owner(ahead, owner, nullptr);
+  for (auto& queue : queues) remove_owner(queue, owner, nullptr);
 }
 
 unsigned EncodePool::peak_running() {
@@ -75,9 +74,13 @@ unsigned EncodePool::peak_running() {
 void EncodePool::work() {
   std::unique_lock lock(mutex);
   for (;;) {
-    wake.wait(lock, [this] { return stopping || !waiting.empty() || !ahead.empty(); });
+    const auto next = [this] {
+      return std::find_if(std::begin(queues), std::end(queues),
+                          [](const std::deque<Entry>& q) { return !q.empty(); });
+    };
+    wake.wait(lock, [&] { return stopping || next() != std::end(queues); });
     if (stopping) return;
-    auto& queue = !waiting.empty() ? waiting : ahead;
+    auto& queue = *next();
     Job job = std::move(queue.front().job);
     queue.pop_front();
     ++running;

@@ -10,12 +10,13 @@
 
 // The one set of workers that runs every encoding of the process, so that N readers of N files
 // never run more than `threads` encoders at once. Work comes in classes, taken in this order:
-// what a reader is waiting for (oldest wait first), then work guessed ahead (read-ahead).
+// what a reader is waiting for (oldest wait first), then attributes worked out ahead of a
+// directory walk (cheap, and a stat is about to ask), then encodings guessed ahead.
 // A job is named by its owner (an output) and a key (a segment number); one name is queued
 // once. Jobs run without the pool's lock held.
 class EncodePool {
  public:
-  enum class Urgency { Waiting = 0, Ahead = 1 };
+  enum class Urgency { Waiting = 0, Attributes = 1, Ahead = 2 };
   using Job = std::function<void()>;
 
   explicit EncodePool(unsigned threads);
@@ -23,8 +24,8 @@ class EncodePool {
   EncodePool(const EncodePool&) = delete;
   EncodePool& operator=(const EncodePool&) = delete;
 
-  // Queues job under (owner, key) at this urgency; a name already queued is raised to
-  // Waiting if urgency is Waiting (and its own job kept). false once the pool is stopping.
+  // Queues job under (owner, key) at this urgency; a name already queued is raised to this
+  // urgency if it is more urgent (and its own job kept). false once the pool is stopping.
   bool submit(const void* owner, uint64_t key, Urgency urgency, Job job);
   // Drops owner's queued jobs of urgency Ahead and returns their keys; jobs already running go
   // on to their end.
@@ -48,8 +49,10 @@ class EncodePool {
 
   std::mutex mutex;
   std::condition_variable wake;
-  std::deque<Entry> waiting;  // in the order their readers began to wait
-  std::deque<Entry> ahead;    // in the order they were guessed
+  static constexpr size_t kClasses = 3;
+  // One queue per urgency, most urgent first; each in the order its jobs came (for Waiting,
+  // the order their readers began to wait).
+  std::deque<Entry> queues[kClasses];
   unsigned running = 0;
   unsigned peak = 0;
   bool stopping = false;

@@ -133,6 +133,45 @@ TEST(CacheDatabase, ANewIdentityReplacesTheOldOne) {
 
 // Another connection sees a store only once its batch is committed: by flush, by the
 // destructor, by the batch filling up, or by the batch's age at the next store.
+// One query answers for a listing: the directory's own entries, stored or still pending,
+// under this fingerprint; nothing of a sibling whose name begins alike, nor of a folder below.
+TEST(CacheDatabase, SizesOfOneDirectoryInOneQuery) {
+  fixtures::TempDir dir;
+  auto db = open_or_fail(dir.path());
+  ASSERT_TRUE(db);
+  const struct {
+    std::string path;
+    std::string fingerprint;
+    uint64_t size;
+    bool expected;
+  } rows[] = {
+      {"/m/a/one.flac", kPrint, 1, true},
+      {"/m/a/two.flac\ncover:/m/a/cover.jpg:1:2", kPrint, 2, true},
+      {"/m/a/three.flac", "fingerprint-b", 3, false},
+      {"/m/a/deeper/four.flac", kPrint, 4, false},
+      {"/m/a/deeper/five.flac\ncover:none:1", kPrint, 5, false},
+      {"/m/ab/six.flac", kPrint, 6, false},
+      {"/m/a.flac", kPrint, 7, false},
+  };
+  const auto expect_found = [&](const char* when) {
+    const auto known = db->sizes_in("/m/a", kPrint);
+    size_t expected = 0;
+    for (const auto& row : rows) {
+      const auto it = known.find(row.path);
+      EXPECT_EQ(it != known.end(), row.expected) << when << ": " << row.path;
+      if (!row.expected || it == known.end()) continue;
+      ++expected;
+      EXPECT_EQ(it->second.size, row.size) << when << ": " << row.path;
+      EXPECT_EQ(it->second.id, kId) << when << ": " << row.path;
+    }
+    EXPECT_EQ(known.size(), expected) << when;
+  };
+  for (const auto& row : rows) db->store_size(row.path, kId, row.fingerprint, row.size);
+  expect_found("pending");
+  db->flush();
+  expect_found("stored");
+}
+
 TEST(CacheDatabase, StoresAreBatched) {
   struct Case {
     const char* name;

@@ -61,7 +61,7 @@ class Journal {
 using Names = std::vector<std::string>;
 const int a = 0, b = 0;  // owners: only their addresses matter
 
-TEST(EncodePool, WaitingWorkOvertakesReadAheadAndARaisedJobMovesUp) {
+TEST(EncodePool, WaitingWorkOvertakesAttributesWhichOvertakeReadAheadAndARaisedJobMovesUp) {
   Gate gate;
   Journal journal;
   EncodePool pool(1);
@@ -69,12 +69,19 @@ TEST(EncodePool, WaitingWorkOvertakesReadAheadAndARaisedJobMovesUp) {
   gate.wait_until_entered();
   pool.submit(&a, 1, EncodePool::Urgency::Ahead, journal.note("a1"));
   pool.submit(&a, 2, EncodePool::Urgency::Ahead, journal.note("a2"));
+  pool.submit(&b, 3, EncodePool::Urgency::Attributes, journal.note("b3"));
+  pool.submit(&b, 4, EncodePool::Urgency::Attributes, journal.note("b4"));
   pool.submit(&b, 7, EncodePool::Urgency::Waiting, journal.note("b7"));
-  // Raised: keeps its own job, moves behind the waits already queued.
+  // Raised: keeps its own job, moves behind what is queued at its new urgency.
   pool.submit(&a, 2, EncodePool::Urgency::Waiting, journal.note("never"));
   pool.submit(&b, 7, EncodePool::Urgency::Waiting, journal.note("twice"));
+  pool.submit(&b, 4, EncodePool::Urgency::Waiting, journal.note("never"));
+  pool.submit(&a, 1, EncodePool::Urgency::Attributes, journal.note("never"));
+  // Never lowered.
+  pool.submit(&b, 7, EncodePool::Urgency::Ahead, journal.note("never"));
+  pool.submit(&b, 3, EncodePool::Urgency::Ahead, journal.note("never"));
   gate.release();
-  EXPECT_EQ(journal.wait_for(3), (Names{"b7", "a2", "a1"}));
+  EXPECT_EQ(journal.wait_for(5), (Names{"b7", "a2", "b4", "b3", "a1"}));
 }
 
 TEST(EncodePool, DroppingAnOwnersWorkLeavesOthersAndWhatRuns) {
@@ -89,9 +96,10 @@ TEST(EncodePool, DroppingAnOwnersWorkLeavesOthersAndWhatRuns) {
   pool.submit(&a, 1, EncodePool::Urgency::Ahead, journal.note("a1"));
   pool.submit(&a, 2, EncodePool::Urgency::Ahead, journal.note("a2"));
   pool.submit(&a, 3, EncodePool::Urgency::Waiting, journal.note("a3"));
+  pool.submit(&a, 4, EncodePool::Urgency::Attributes, journal.note("a4"));
   pool.submit(&b, 1, EncodePool::Urgency::Ahead, journal.note("b1"));
   EXPECT_EQ(pool.drop_ahead(&a), (std::vector<uint64_t>{1, 2}));
-  pool.drop_all(&a);  // a3 too
+  pool.drop_all(&a);  // a3 and a4 too
   gate.release();
   EXPECT_EQ(journal.wait_for(2), (Names{"a0", "b1"}));
 }

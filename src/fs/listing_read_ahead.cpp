@@ -1,0 +1,108 @@
+#include "fs/listing_read_ahead.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <unordered_set>
+
+#include "app/settings.h"
+#include "cache/attr_cache.h"
+#include "cache/disk_cache.h"
+#include "cache/remembered_size.h"
+#include "fs/attr_read_ahead.h"
+#include "fs/path_mapping.h"
+#include "logging/logger.h"
+#include "pool/encode_pool.h"
+#include "transcode/output_key.h"
+#include "transcode/output_size.h"
+
+namespace {
+
+bool measure_and_keep(const std::string& source, const std::string& key,
+                      const SourceIdentity& identity, uint64_t& size) {
+  if (!measure_output_size(source, size)) return false;
+  remember_size_on_disk(key, identity, size);
+  return true;
+}
+
+// Enough for the tags and a cover of a few hundred KB; a longer read is the decoder's own.
+constexpr off_t kPrefetchBytes = 256 * 1024;
+
+void prefetch_head(const std::string& source) {
+  const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;  // the measure finds out why
+  posix_fadvise(fd, 0, kPrefetchBytes, POSIX_FADV_WILLNEED);
+  close(fd);
+}
+
+AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_head);
+
+// The entries a stat of a shown name reaches: regular files shown under another name, and
+// of those the first in directory order for each stem, since a name is looked up that way;
+// not one whose shown name is also a source entry, which is shown as it is.
+std::vector<const ListedEntry*> shown_transcoded(const std::vector<ListedEntry>& entries) {
+  std::unordered_set<std::string> names;
+  for (const ListedEntry& entry : entries) names.insert(entry.name);
+  std::unordered_set<std::string> prefixes_taken;
+  std::vector<const ListedEntry*> shown;
+  for (const ListedEntry& entry : entries) {
+    const std::string output = to_output_name(entry.name);
+    if (output == entry.name) continue;
+    // Every stem-and-dot prefix of a decodable name is taken by its first owner.
+    bool first = false;
+    for (size_t dot = entry.name.find('.'); dot != std::string::npos;
+         dot = entry.name.find('.', dot + 1)) {
+      const bool own = dot == entry.name.rfind('.');
+      if (prefixes_taken.insert(entry.name.substr(0, dot + 1)).second && own) first = true;
+    }
+    if (first && S_ISREG(entry.record.st_mode) && !names.count(output)) shown.push_back(&entry);
+  }
+  return shown;
+}
+
+}  // namespace
+
+bool read_ahead_wanted() {
+  return settings.attrcachesize != 0;
+}
+
+void read_ahead_listing(const std::string& listed_directory, const struct stat& directory_record,
+                        const std::vector<ListedEntry>& entries) {
+  // Sources are named as a lookup names them: the root's path ends with a slash.
+  std::string directory = listed_directory;
+  if (!directory.empty() && directory.back() == '/') directory.pop_back();
+
+  std::vector<AttrReadAhead::File> files;
+  for (const ListedEntry* entry : shown_transcoded(entries)) {
+    AttrReadAhead::File file;
+    file.source = directory + "/" + entry->name;
+    file.key = output_key(file.source);
+    file.identity = SourceIdentity::of(entry->record);
+    if (!attr_cache.holds(file.key, file.identity)) files.push_back(std::move(file));
+  }
+  if (files.empty()) return;
+
+  size_t known_count = 0;
+  if (DiskCache* disk = disk_cache()) {
+    const auto known = disk->database->sizes_in(directory, disk->fingerprint);
+    for (AttrReadAhead::File& file : files) {
+      const auto it = known.find(file.key);
+      if (it == known.end() || !(it->second.id == file.identity)) continue;
+      file.known = true;
+      file.size = it->second.size;
+      ++known_count;
+    }
+  }
+  Logging::Logger(Logging::DEBUG) << "Listing " << directory << ": " << known_count
+                                  << " sizes from the index, " << files.size() - known_count
+                                  << " to work out.";
+  read_ahead.listed(directory, directory_record, std::move(files));
+}
+
+bool read_ahead_size(const std::string& key, const SourceIdentity& identity, uint64_t& size) {
+  return read_ahead.answer(key, identity, size);
+}
+
+void stop_read_ahead() {
+  read_ahead.clear();
+}
