@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <unordered_set>
-
 #include "app/settings.h"
 #include "cache/attr_cache.h"
 #include "cache/disk_cache.h"
@@ -37,25 +35,14 @@ void prefetch_head(const std::string& source) {
 
 AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_head);
 
-// The entries a stat of a shown name reaches: regular files shown under another name, and
-// of those the first in directory order for each stem, since a name is looked up that way;
-// not one whose shown name is also a source entry, which is shown as it is.
+// The listed regular files shown under another name: the ones a stat of that name measures.
+// A listing passes on only what it shows, so each shown name has one source here.
 std::vector<const ListedEntry*> shown_transcoded(const std::vector<ListedEntry>& entries) {
-  std::unordered_set<std::string> names;
-  for (const ListedEntry& entry : entries) names.insert(entry.name);
-  std::unordered_set<std::string> prefixes_taken;
   std::vector<const ListedEntry*> shown;
   for (const ListedEntry& entry : entries) {
-    const std::string output = to_output_name(entry.name);
-    if (output == entry.name) continue;
-    // Every stem-and-dot prefix of a decodable name is taken by its first owner.
-    bool first = false;
-    for (size_t dot = entry.name.find('.'); dot != std::string::npos;
-         dot = entry.name.find('.', dot + 1)) {
-      const bool own = dot == entry.name.rfind('.');
-      if (prefixes_taken.insert(entry.name.substr(0, dot + 1)).second && own) first = true;
+    if (S_ISREG(entry.record.st_mode) && to_output_name(entry.name) != entry.name) {
+      shown.push_back(&entry);
     }
-    if (first && S_ISREG(entry.record.st_mode) && !names.count(output)) shown.push_back(&entry);
   }
   return shown;
 }

@@ -20,7 +20,7 @@ bool read_ahead_wanted();
 
 // Starts working out, ahead of their stats, the sizes of the files a listing of directory
 // (a source path) will show transcoded and that no cache knows. directory_record: the
-// directory's lstat from before its entries were read.
+// directory's lstat from before its entries were read. entries: the shown ones only.
 void read_ahead_listing(const std::string& directory, const struct stat& directory_record,
                         const std::vector<ListedEntry>& entries);
 

@@ -2,11 +2,13 @@
 
 #include "app/settings.h"
 
-// Puts the global settings back as they were when the guard was made.
+// Puts the global settings back as they were when the guard was made, once the work a test
+// may have left running in the background (on the encode pool) has ended: that work reads
+// the settings too.
 class SettingsGuard {
  public:
   SettingsGuard() : saved(settings) {}
-  ~SettingsGuard() { settings = saved; }
+  ~SettingsGuard();
   SettingsGuard(const SettingsGuard&) = delete;
   SettingsGuard& operator=(const SettingsGuard&) = delete;
 
