@@ -27,6 +27,12 @@ struct SourceIdentity {
             st.st_ctim.tv_nsec};
   }
   bool operator==(const SourceIdentity&) const = default;
+  // The same file with the same content, though perhaps renamed or unlinked since: a rewrite
+  // in place shows in the size or the mtime, while the ctime also moves for a rename.
+  bool same_content(const SourceIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && mtime_sec == o.mtime_sec &&
+           mtime_nsec == o.mtime_nsec;
+  }
 
   // All of it as text, for keys that are text.
   std::string text() const {

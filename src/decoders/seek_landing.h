@@ -4,12 +4,12 @@
 #include <functional>
 #include <vector>
 
-#include "encoders/encoder.h"
+#include "encoders/ignoring_encoder.h"
 
 // Stands in for the encoder while a decoder seeks: it drops the first `skip` samples it is
 // given and holds the rest, which the decoder's next decode_chunk hands to the real encoder.
 // Tags and stream calls are ignored, so a decoder may re-read its headers into it.
-class SeekLanding : public Encoder {
+class SeekLanding : public IgnoringEncoder {
  public:
   // channels: as the decoder announced them to begin_stream.
   void start(uint64_t skip, int channels);
@@ -17,15 +17,7 @@ class SeekLanding : public Encoder {
   // Passes what is held to encoder as one piece and empties the hold: encode_samples' result.
   int release(Encoder* encoder);
 
-  int begin_stream(uint64_t, int, int) override { return 0; }
-  void add_text_tag(int, const char*) override {}
-  void add_picture(const char*, int, const char*, const uint8_t*, int) override {}
-  void apply_gain(double) override {}
-  int emit_tags(uint64_t) override { return 0; }
-  uint64_t predicted_size() override { return 0; }
   int encode_samples(const int32_t* const* channels, int count, int bits_per_sample) override;
-  int flush_stream() override { return 0; }
-  bool wants_whole_file() override { return false; }
 
  private:
   uint64_t skip = 0;

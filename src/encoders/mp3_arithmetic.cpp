@@ -7,6 +7,16 @@ int32_t scale_to_32_bits(int32_t sample, int bits_per_sample) {
   return static_cast<int32_t>(static_cast<uint32_t>(sample) << (32 - bits_per_sample));
 }
 
+void scale_channels(const int32_t* const* channels, int first, int count, int bits_per_sample,
+                    bool stereo, std::vector<int>& left, std::vector<int>& right) {
+  left.assign(static_cast<size_t>(count), 0);
+  right.assign(static_cast<size_t>(count), 0);
+  for (int i = 0; i < count; ++i) {
+    left[i] = scale_to_32_bits(channels[0][first + i], bits_per_sample);
+    if (stereo) right[i] = scale_to_32_bits(channels[1][first + i], bits_per_sample);
+  }
+}
+
 uint64_t cbr_audio_bytes(int frames, int samples_per_frame, int bitrate_kbps, int samplerate) {
   const int64_t product =
       int64_t{frames} * int64_t{bitrate_kbps} * (int64_t{samples_per_frame} * 1000 / 8);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // The pure arithmetic of the MP3 encoder, kept apart so it can be checked
 // without a LAME state.
@@ -8,6 +9,11 @@
 // A bits_per_sample-bit sample moved to the top of 32 bits (bits shifted out are lost).
 // bits_per_sample must be 1 to 32.
 int32_t scale_to_32_bits(int32_t sample, int bits_per_sample);
+
+// LAME's input from count samples at first of channels: each scaled as above, into left and
+// right (right silent unless stereo).
+void scale_channels(const int32_t* const* channels, int first, int count, int bits_per_sample,
+                    bool stereo, std::vector<int>& left, std::vector<int>& right);
 
 // Length of frames CBR frames: frames * samples_per_frame / 8 * kbps * 1000 / samplerate
 // (144000 per frame and kbit/s for MPEG-1's 1152 samples, half that for the 576 of the

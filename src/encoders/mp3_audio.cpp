@@ -16,12 +16,8 @@ int Mp3Encoder::encode_samples(const int32_t* const* channels, int count, int bi
 
   const bool stereo = lame_get_num_channels(lame_handle.get()) >= 2;
   if (stereo && !channels[1]) return -1;
-  std::vector<int> left(count, 0);
-  std::vector<int> right(count, 0);  // stays silent for mono
-  for (int i = 0; i < count; ++i) {
-    left[i] = scale_to_32_bits(channels[0][i], bits_per_sample);
-    if (stereo) right[i] = scale_to_32_bits(channels[1][i], bits_per_sample);
-  }
+  std::vector<int> left, right;
+  scale_channels(channels, 0, count, bits_per_sample, stereo, left, right);
 
   std::vector<uint8_t> area(area_size, 0);
   const int r = lame_encode_buffer_int(lame_handle.get(), left.data(), right.data(), count,

@@ -90,12 +90,7 @@ int SegmentEncoder::encode_samples(const int32_t* const* channels, int count, in
   // At most one frame per call, so that the frame count is seen as it reaches each cut.
   for (int at = first; at < count && !done; at += spf) {
     const int n = std::min(spf, count - at);
-    left.assign(n, 0);
-    right.assign(n, 0);
-    for (int i = 0; i < n; ++i) {
-      left[i] = scale_to_32_bits(channels[0][at + i], bits_per_sample);
-      if (stereo) right[i] = scale_to_32_bits(channels[1][at + i], bits_per_sample);
-    }
+    scale_channels(channels, at, n, bits_per_sample, stereo, left, right);
     if (encode_piece(left.data(), right.data(), n) == -1) return -1;
   }
   return 0;

@@ -6,14 +6,14 @@
 #include <memory>
 #include <vector>
 
-#include "encoders/encoder.h"
+#include "encoders/ignoring_encoder.h"
 #include "encoders/segment_layout.h"
 
 // Makes the frames of one segment of a CBR stream with an encoder of its own: it takes a
 // decoder's calls (tags ignored), starts at the segment's start sample, encodes the pre-roll
 // and throws it away, and keeps the segment's frames. The first kept frame borrows nothing
 // from the frames before it, so segments made apart concatenate into one valid stream.
-class SegmentEncoder final : public Encoder {
+class SegmentEncoder final : public IgnoringEncoder {
  public:
   SegmentEncoder(const SegmentLayout& layout, int segment);
   ~SegmentEncoder() override = default;
@@ -29,15 +29,10 @@ class SegmentEncoder final : public Encoder {
   std::vector<uint8_t>& bytes() { return kept; }
 
   int begin_stream(uint64_t total_samples, int sample_rate, int channels) override;
-  void add_text_tag(int, const char*) override {}
-  void add_picture(const char*, int, const char*, const uint8_t*, int) override {}
   void apply_gain(double decibels) override;
-  int emit_tags(uint64_t) override { return 0; }
-  uint64_t predicted_size() override { return 0; }
   int encode_samples(const int32_t* const* channels, int count, int bits_per_sample) override;
   // The source has ended: the last segment flushes its encoder; any other is cut short.
   int flush_stream() override;
-  bool wants_whole_file() override { return false; }
 
  private:
   struct LameCloser {

@@ -26,15 +26,11 @@ std::unique_ptr<Decoder> start_decoder(const SegmentSource& source, SegmentEncod
   return nullptr;
 }
 
-// A file rewritten in place shows in its size or mtime; its ctime also moves when it is only
-// unlinked or renamed, which leaves the content read through the held descriptor alone.
+// Read through the descriptor taken at open, the source may since be renamed or removed; only
+// a rewrite in place changes what it reads.
 bool unchanged(const SegmentSource& source) {
   struct stat st;
-  if (fstat(source.file.get(), &st) != 0) return false;
-  const SourceIdentity now = SourceIdentity::of(st);
-  const SourceIdentity& then = source.identity;
-  return now.device == then.device && now.inode == then.inode && now.size == then.size &&
-         now.mtime_sec == then.mtime_sec && now.mtime_nsec == then.mtime_nsec;
+  return fstat(source.file.get(), &st) == 0 && SourceIdentity::of(st).same_content(source.identity);
 }
 
 }  // namespace
