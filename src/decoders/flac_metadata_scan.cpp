@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "decoders/picture_block.h"
@@ -19,29 +18,6 @@ constexpr int kStreamInfo = 0;
 constexpr int kVorbisComment = 4;
 constexpr int kPicture = 6;
 constexpr uint32_t kStreamInfoLength = 34;
-
-// A cursor over a comment block's little-endian fields that refuses to run past them.
-class CommentFields {
- public:
-  explicit CommentFields(std::string_view bytes) : bytes(bytes) {}
-  bool length(uint32_t& value) {
-    if (bytes.size() - at < 4) return false;
-    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data() + at);
-    value = uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
-    at += 4;
-    return true;
-  }
-  bool text(uint32_t length, std::string& value) {
-    if (length > bytes.size() - at) return false;
-    value.assign(bytes.substr(at, length));
-    at += length;
-    return true;
-  }
-
- private:
-  std::string_view bytes;
-  size_t at = 0;
-};
 
 struct StreamInfo {
   uint64_t total_samples = 0;
@@ -73,22 +49,6 @@ StreamInfo parse_stream_info(const std::string& block) {
   info.total_samples = uint64_t{b[13] & 0x0fu} << 32 | uint64_t{b[14]} << 24 |
                        uint64_t{b[15]} << 16 | uint64_t{b[16]} << 8 | b[17];
   return info;
-}
-
-bool parse_comments(const std::string& bytes, std::vector<std::string>& comments) {
-  CommentFields fields(bytes);
-  uint32_t length = 0;
-  uint32_t count = 0;
-  std::string vendor;
-  if (!fields.length(length) || !fields.text(length, vendor) || !fields.length(count)) {
-    return false;
-  }
-  for (uint32_t i = 0; i < count; ++i) {
-    std::string entry;
-    if (!fields.length(length) || !fields.text(length, entry)) return false;
-    comments.push_back(std::move(entry));
-  }
-  return true;
 }
 
 // Everything of a PICTURE block but its data, which is skipped; the data must fill the rest
@@ -161,7 +121,7 @@ ScanResult scan_flac_metadata(std::FILE* file, Encoder& encoder) {
       info = parse_stream_info(bytes);
       has_info = true;
     } else if (type == kVorbisComment) {
-      if (!parse_comments(bytes, blocks.emplace_back(type).comments)) {
+      if (!parse_comment_list(bytes, blocks.emplace_back(type).comments)) {
         return ScanResult::NotHandled;
       }
     }

@@ -1,6 +1,7 @@
 #include "decoders/vorbis_comments.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 
 #include "app/settings.h"
@@ -16,7 +17,46 @@ bool present(double value) {
   return value != kAbsent;
 }
 
+// A cursor over a comment block's little-endian fields that refuses to run past them.
+class CommentFields {
+ public:
+  explicit CommentFields(std::string_view bytes) : bytes(bytes) {}
+  bool length(uint32_t& value) {
+    if (bytes.size() - at < 4) return false;
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+    value = uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
+    at += 4;
+    return true;
+  }
+  bool text(uint32_t length, std::string& value) {
+    if (length > bytes.size() - at) return false;
+    value.assign(bytes.substr(at, length));
+    at += length;
+    return true;
+  }
+
+ private:
+  std::string_view bytes;
+  size_t at = 0;
+};
+
 }  // namespace
+
+bool parse_comment_list(std::string_view bytes, std::vector<std::string>& entries) {
+  CommentFields fields(bytes);
+  uint32_t length = 0;
+  uint32_t count = 0;
+  std::string vendor;
+  if (!fields.length(length) || !fields.text(length, vendor) || !fields.length(count)) {
+    return false;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string entry;
+    if (!fields.length(length) || !fields.text(length, entry)) return false;
+    entries.push_back(std::move(entry));
+  }
+  return true;
+}
 
 std::optional<Comment> split_comment(std::string_view entry) {
   size_t equals = entry.find('=');

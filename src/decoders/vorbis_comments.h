@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class Encoder;
 
@@ -14,6 +15,10 @@ struct Comment {
 
 // None for an entry without "=" or with an empty name: such entries carry no tag.
 std::optional<Comment> split_comment(std::string_view entry);
+
+// The entries of a comment block as stored (little-endian lengths: vendor, count, each
+// entry); false, with entries partly filled, where a length runs past the bytes.
+bool parse_comment_list(std::string_view bytes, std::vector<std::string>& entries);
 
 // The scan of one comment block: known names become text tags, the ReplayGain
 // names set the gains, and finish() applies the gain once.

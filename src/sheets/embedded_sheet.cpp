@@ -1,11 +1,17 @@
 #include "sheets/embedded_sheet.h"
 
 #include <FLAC/metadata.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 
+#include <cstring>
 #include <memory>
+#include <vector>
 
+#include "cache/unique_fd.h"
 #include "decoders/ffmpeg_handles.h"
+#include "decoders/vorbis_comments.h"
 #include "sheets/sheet_text.h"
 
 namespace {
@@ -20,21 +26,77 @@ bool is_flac(const std::string& path) {
   return dot != std::string::npos && strcasecmp(path.c_str() + dot + 1, "flac") == 0;
 }
 
+constexpr std::string_view kCuesheetName = "CUESHEET=";
+
+std::optional<Sheet> cuesheet_entry(const std::vector<std::string>& entries) {
+  for (const std::string& entry : entries) {
+    if (entry.size() < kCuesheetName.size() ||
+        strncasecmp(entry.data(), kCuesheetName.data(), kCuesheetName.size()) != 0) {
+      continue;
+    }
+    const std::string_view text = std::string_view(entry).substr(kCuesheetName.size());
+    if (auto sheet = parse_sheet(sheet_text_to_utf8(text))) return sheet;
+  }
+  return std::nullopt;
+}
+
 std::optional<Sheet> flac_cuesheet_tag(const std::string& path) {
   FLAC__StreamMetadata* raw = nullptr;
   if (!FLAC__metadata_get_tags(path.c_str(), &raw)) return std::nullopt;
   const MetadataBlock tags(raw);
   const auto& comments = tags->data.vorbis_comment;
-  constexpr std::string_view kName = "CUESHEET=";
+  std::vector<std::string> entries;
   for (uint32_t i = 0; i < comments.num_comments; ++i) {
-    const std::string_view entry(reinterpret_cast<const char*>(comments.comments[i].entry),
-                                 comments.comments[i].length);
-    if (entry.size() < kName.size() || strncasecmp(entry.data(), kName.data(), kName.size()) != 0) {
-      continue;
-    }
-    if (auto sheet = parse_sheet(sheet_text_to_utf8(entry.substr(kName.size())))) return sheet;
+    entries.emplace_back(reinterpret_cast<const char*>(comments.comments[i].entry),
+                         comments.comments[i].length);
   }
-  return std::nullopt;
+  return cuesheet_entry(entries);
+}
+
+// What a plain FLAC file's metadata holds for a sheet, from its block headers and its first
+// comment block alone: most files hold none, and libFLAC would read through every cover to
+// say so. walked stays false for any other layout, which libFLAC then reads.
+struct FlacSheetBlocks {
+  bool walked = false;
+  std::vector<std::string> comments;
+  bool has_cuesheet_block = false;
+};
+
+constexpr int kVorbisComment = 4;
+constexpr int kCuesheet = 5;
+
+FlacSheetBlocks walk_flac_blocks(const std::string& path) {
+  FlacSheetBlocks found;
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  char marker[4];
+  if (!fd || fstat(fd.get(), &st) != 0 || pread(fd.get(), marker, 4, 0) != 4 ||
+      memcmp(marker, "fLaC", 4) != 0) {
+    return found;
+  }
+  bool seen_comments = false;
+  off_t at = 4;
+  for (bool last = false; !last;) {
+    uint8_t header[4];
+    if (pread(fd.get(), header, 4, at) != 4) return found;
+    last = (header[0] & 0x80) != 0;
+    const int type = header[0] & 0x7f;
+    const off_t length = off_t{header[1]} << 16 | off_t{header[2]} << 8 | header[3];
+    at += 4;
+    if (at + length > st.st_size) return found;
+    if (type == kCuesheet) found.has_cuesheet_block = true;
+    if (type == kVorbisComment && !seen_comments) {
+      seen_comments = true;
+      std::string bytes(static_cast<size_t>(length), '\0');
+      if (pread(fd.get(), bytes.data(), bytes.size(), at) != length ||
+          !parse_comment_list(bytes, found.comments)) {
+        return found;
+      }
+    }
+    at += length;
+  }
+  found.walked = true;
+  return found;
 }
 
 // The block's offsets are in samples already; its last track is the lead-out.
@@ -62,6 +124,17 @@ std::optional<Sheet> flac_cuesheet_block(const std::string& path) {
   return sheet;
 }
 
+std::optional<Sheet> flac_sheet(const std::string& path) {
+  FlacSheetBlocks blocks = walk_flac_blocks(path);
+  if (!blocks.walked) {
+    if (auto sheet = flac_cuesheet_tag(path)) return sheet;
+    return flac_cuesheet_block(path);
+  }
+  if (auto sheet = cuesheet_entry(blocks.comments)) return sheet;
+  if (blocks.has_cuesheet_block) return flac_cuesheet_block(path);
+  return std::nullopt;
+}
+
 const char* ffmpeg_cuesheet(const AVFormatContext* format) {
   if (const AVDictionaryEntry* entry = av_dict_get(format->metadata, "cuesheet", nullptr, 0)) {
     return entry->value;
@@ -87,7 +160,5 @@ std::optional<Sheet> ffmpeg_cuesheet_tag(const std::string& path) {
 }  // namespace
 
 std::optional<Sheet> read_embedded_sheet(const std::string& path) {
-  if (!is_flac(path)) return ffmpeg_cuesheet_tag(path);
-  if (auto sheet = flac_cuesheet_tag(path)) return sheet;
-  return flac_cuesheet_block(path);
+  return is_flac(path) ? flac_sheet(path) : ffmpeg_cuesheet_tag(path);
 }
