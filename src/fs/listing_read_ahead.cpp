@@ -1,12 +1,10 @@
 #include "fs/listing_read_ahead.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "app/settings.h"
 #include "cache/attr_cache.h"
 #include "cache/disk_cache.h"
 #include "cache/remembered_size.h"
+#include "decoders/prefetch_head.h"
 #include "fs/attr_read_ahead.h"
 #include "fs/path_mapping.h"
 #include "logging/logger.h"
@@ -24,16 +22,13 @@ bool measure_and_keep(const std::string& source, const std::string& key,
 }
 
 // Enough for the tags and a cover of a few hundred KB; a longer read is the decoder's own.
-constexpr off_t kPrefetchBytes = 256 * 1024;
+constexpr off_t kMeasuredBytes = 256 * 1024;
 
-void prefetch_head(const std::string& source) {
-  const int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;  // the measure finds out why
-  posix_fadvise(fd, 0, kPrefetchBytes, POSIX_FADV_WILLNEED);
-  close(fd);
+void prefetch_measured(const std::string& source) {
+  prefetch_head(source, kMeasuredBytes);
 }
 
-AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_head);
+AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_measured);
 
 // The listed regular files shown under another name: the ones a stat of that name measures.
 // A listing passes on only what it shows, so each shown name has one source here.

@@ -65,20 +65,41 @@ struct FlacSheetBlocks {
 constexpr int kVorbisComment = 4;
 constexpr int kCuesheet = 5;
 
+// Reads of one file, served from its first bytes where they lie there: the block headers
+// and comments mostly do.
+class HeadReader {
+ public:
+  explicit HeadReader(int fd) : fd(fd) {
+    const ssize_t n = pread(fd, head, sizeof head, 0);
+    held = n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  bool read(void* destination, size_t size, off_t at) const {
+    if (at >= 0 && static_cast<size_t>(at) + size <= held) {
+      memcpy(destination, head + at, size);
+      return true;
+    }
+    return pread(fd, destination, size, at) == static_cast<ssize_t>(size);
+  }
+
+ private:
+  int fd;
+  char head[8192];
+  size_t held = 0;
+};
+
 FlacSheetBlocks walk_flac_blocks(const std::string& path) {
   FlacSheetBlocks found;
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0) return found;
+  const HeadReader file(fd.get());
   char marker[4];
-  if (!fd || fstat(fd.get(), &st) != 0 || pread(fd.get(), marker, 4, 0) != 4 ||
-      memcmp(marker, "fLaC", 4) != 0) {
-    return found;
-  }
+  if (!file.read(marker, 4, 0) || memcmp(marker, "fLaC", 4) != 0) return found;
   bool seen_comments = false;
   off_t at = 4;
   for (bool last = false; !last;) {
     uint8_t header[4];
-    if (pread(fd.get(), header, 4, at) != 4) return found;
+    if (!file.read(header, 4, at)) return found;
     last = (header[0] & 0x80) != 0;
     const int type = header[0] & 0x7f;
     const off_t length = off_t{header[1]} << 16 | off_t{header[2]} << 8 | header[3];
@@ -88,7 +109,7 @@ FlacSheetBlocks walk_flac_blocks(const std::string& path) {
     if (type == kVorbisComment && !seen_comments) {
       seen_comments = true;
       std::string bytes(static_cast<size_t>(length), '\0');
-      if (pread(fd.get(), bytes.data(), bytes.size(), at) != length ||
+      if (!file.read(bytes.data(), bytes.size(), at) ||
           !parse_comment_list(bytes, found.comments)) {
         return found;
       }
