@@ -62,11 +62,14 @@ std::shared_ptr<const DirIndex::Names> DirIndex::all(const std::string& director
   return {listing, &listing->by_prefix};
 }
 
-std::string DirIndex::find_track(const std::string& directory, const std::string& name) {
+DirIndex::Shown DirIndex::find_shown(const std::string& directory, const std::string& name,
+                                     const std::string& prefix) {
   const std::shared_ptr<const Listing> listing = listing_of(directory);
   if (!listing) return {};
-  const auto found = listing->track_by_name.find(name);
-  return found == listing->track_by_name.end() ? std::string() : found->second;
+  if (const auto track = listing->track_by_name.find(name); track != listing->track_by_name.end())
+    return {track->second, true};
+  const auto found = listing->by_prefix.find(prefix);
+  return found == listing->by_prefix.end() ? Shown{} : Shown{found->second, false};
 }
 
 std::shared_ptr<const DirectoryTracks> DirIndex::tracks(const std::string& directory) {

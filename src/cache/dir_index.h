@@ -43,8 +43,14 @@ class DirIndex {
   // find's answers for every prefix of directory at once, from one listing; null when the
   // directory cannot be read.
   std::shared_ptr<const Names> all(const std::string& directory);
-  // The track source listed under name in directory, or empty.
-  std::string find_track(const std::string& directory, const std::string& name);
+  // What a shown name of directory stands for, from one listing: the track source listed
+  // under name (track), else find's entry for prefix; value empty when neither.
+  struct Shown {
+    std::string value;
+    bool track = false;
+  };
+  Shown find_shown(const std::string& directory, const std::string& name,
+                   const std::string& prefix);
   // The directory's images listed as tracks; none when the directory cannot be read.
   std::shared_ptr<const DirectoryTracks> tracks(const std::string& directory);
 

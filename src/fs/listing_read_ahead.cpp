@@ -21,11 +21,9 @@ bool measure_and_keep(const std::string& source, const std::string& key,
   return true;
 }
 
-// Enough for the tags and a cover of a few hundred KB; a longer read is the decoder's own.
-constexpr off_t kMeasuredBytes = 256 * 1024;
-
+// With sheets on, the listing has asked for these heads already, as it looked for sheets.
 void prefetch_measured(const std::string& source) {
-  prefetch_head(source, kMeasuredBytes);
+  if (!settings.cuesheets) prefetch_head(source);
 }
 
 AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_measured);

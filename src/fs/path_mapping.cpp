@@ -51,10 +51,10 @@ std::string find_source(const std::string& path) {
   const std::string directory = full.substr(0, slash);
   const std::string prefix = full.substr(slash + 1, dot - slash);
 
-  const std::string track = directory_index.find_track(directory, full.substr(slash + 1));
-  if (!track.empty()) return track;
-  const std::string name = directory_index.find(directory, prefix);
-  return name.empty() ? full : directory + "/" + name;
+  const DirIndex::Shown shown =
+      directory_index.find_shown(directory, full.substr(slash + 1), prefix);
+  if (shown.track) return shown.value;
+  return shown.value.empty() ? full : directory + "/" + shown.value;
 }
 
 ShownEntries::ShownEntries(const std::string& directory)

@@ -29,12 +29,9 @@ DirectoryTracks find_directory_tracks(const std::string& directory,
                                       std::string (*listed_name)(const std::string&)) {
   DirectoryTracks result;
   const DirectorySheets sheets = read_directory_sheets(directory, names);
-  // Each audio file is looked into for a sheet of its own, one after another: their first
-  // blocks are asked for at once.
-  constexpr off_t kFirstBlocks = 64 * 1024;
-  for (const std::string& audio : sheets.audio_names) {
-    prefetch_head(directory + "/" + audio, kFirstBlocks);
-  }
+  // Each audio file is looked into for a sheet of its own, one after another: their heads
+  // are asked for at once (and serve the size read-ahead that follows a listing too).
+  for (const std::string& audio : sheets.audio_names) prefetch_head(directory + "/" + audio);
   std::vector<std::pair<std::string, ImageSheet>> images;
   for (const std::string& audio : sheets.audio_names) {
     if (auto found = find_image_sheet(sheets, audio)) images.emplace_back(audio, std::move(*found));
