@@ -21,12 +21,7 @@ bool measure_and_keep(const std::string& source, const std::string& key,
   return true;
 }
 
-// With sheets on, the listing has asked for these heads already, as it looked for sheets.
-void prefetch_measured(const std::string& source) {
-  if (!settings.cuesheets) prefetch_head(source);
-}
-
-AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_measured);
+AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_head);
 
 // The listed regular files shown under another name: the ones a stat of that name measures.
 // A listing passes on only what it shows, so each shown name has one source here.

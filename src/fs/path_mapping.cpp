@@ -2,6 +2,7 @@
 
 #include "app/settings.h"
 #include "cache/dir_index.h"
+#include "cache/indexed_sheet_memo.h"
 #include "decoders/decoder.h"
 
 namespace {
@@ -18,7 +19,8 @@ int rank_of(const std::string& extension) {
 
 DirectoryTracks list_tracks(const std::string& directory, const std::vector<std::string>& names) {
   if (!settings.cuesheets) return {};
-  return find_directory_tracks(directory, names, settings.desttype, to_output_name);
+  IndexedSheetMemo memo(directory);
+  return find_directory_tracks(directory, names, settings.desttype, to_output_name, &memo);
 }
 
 DirIndex directory_index(kIndexedNames, rank_of, list_tracks);

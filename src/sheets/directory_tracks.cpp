@@ -26,12 +26,15 @@ std::vector<std::string> names_of(const ImageSheet& found, const std::string& ex
 DirectoryTracks find_directory_tracks(const std::string& directory,
                                       const std::vector<std::string>& names,
                                       const std::string& extension,
-                                      std::string (*listed_name)(const std::string&)) {
+                                      std::string (*listed_name)(const std::string&),
+                                      EmbeddedSheetMemo* memo) {
   DirectoryTracks result;
-  const DirectorySheets sheets = read_directory_sheets(directory, names);
+  const DirectorySheets sheets = read_directory_sheets(directory, names, memo);
   // Each audio file is looked into for a sheet of its own, one after another: their heads
   // are asked for at once (and serve the size read-ahead that follows a listing too).
-  for (const std::string& audio : sheets.audio_names) prefetch_head(directory + "/" + audio);
+  for (const std::string& audio : sheets.audio_names) {
+    if (!memo || !memo->holds_none(audio)) prefetch_head(directory + "/" + audio);
+  }
   std::vector<std::pair<std::string, ImageSheet>> images;
   for (const std::string& audio : sheets.audio_names) {
     if (auto found = find_image_sheet(sheets, audio)) images.emplace_back(audio, std::move(*found));

@@ -4,6 +4,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "sheets/image_sheet.h"
+
 // How a directory's images with usable sheets are listed: each image's name gives way to one
 // name per track.
 struct DirectoryTracks {
@@ -22,4 +24,5 @@ struct DirectoryTracks {
 DirectoryTracks find_directory_tracks(const std::string& directory,
                                       const std::vector<std::string>& names,
                                       const std::string& extension,
-                                      std::string (*listed_name)(const std::string&));
+                                      std::string (*listed_name)(const std::string&),
+                                      EmbeddedSheetMemo* memo = nullptr);

@@ -145,7 +145,7 @@ std::optional<Sheet> flac_cuesheet_block(const std::string& path) {
   return sheet;
 }
 
-std::optional<Sheet> flac_sheet(const std::string& path) {
+std::optional<Sheet> flac_sheet(const std::string& path, bool& holds_none) {
   FlacSheetBlocks blocks = walk_flac_blocks(path);
   if (!blocks.walked) {
     if (auto sheet = flac_cuesheet_tag(path)) return sheet;
@@ -153,6 +153,7 @@ std::optional<Sheet> flac_sheet(const std::string& path) {
   }
   if (auto sheet = cuesheet_entry(blocks.comments)) return sheet;
   if (blocks.has_cuesheet_block) return flac_cuesheet_block(path);
+  holds_none = true;
   return std::nullopt;
 }
 
@@ -169,17 +170,23 @@ const char* ffmpeg_cuesheet(const AVFormatContext* format) {
   return nullptr;
 }
 
-std::optional<Sheet> ffmpeg_cuesheet_tag(const std::string& path) {
+std::optional<Sheet> ffmpeg_cuesheet_tag(const std::string& path, bool& holds_none) {
   AVFormatContext* raw = nullptr;
   if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return std::nullopt;
   const FormatContext format(raw);
   const char* text = ffmpeg_cuesheet(format.get());
-  if (!text) return std::nullopt;
+  if (!text) {
+    holds_none = true;
+    return std::nullopt;
+  }
   return parse_sheet(sheet_text_to_utf8(text));
 }
 
 }  // namespace
 
-std::optional<Sheet> read_embedded_sheet(const std::string& path) {
-  return is_flac(path) ? flac_sheet(path) : ffmpeg_cuesheet_tag(path);
+std::optional<Sheet> read_embedded_sheet(const std::string& path, bool* holds_none) {
+  bool none = false;
+  auto sheet = is_flac(path) ? flac_sheet(path, none) : ffmpeg_cuesheet_tag(path, none);
+  if (holds_none) *holds_none = none;
+  return sheet;
 }

@@ -57,9 +57,11 @@ bool is_sheet_name(const std::string& name) {
 }
 
 DirectorySheets read_directory_sheets(const std::string& directory,
-                                      const std::vector<std::string>& names) {
+                                      const std::vector<std::string>& names,
+                                      EmbeddedSheetMemo* memo) {
   DirectorySheets found;
   found.directory = directory;
+  found.memo = memo;
   for (const std::string& name : names) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos) continue;
@@ -93,11 +95,15 @@ std::optional<SheetFound> locate_image_sheet(const DirectorySheets& sheets,
       warn(image_path, name, "it names no file here");
     }
   }
-  if (auto sheet = read_embedded_sheet(image_path)) {
+  if (sheets.memo && sheets.memo->holds_none(image_name)) return std::nullopt;
+  bool holds_none = false;
+  if (auto sheet = read_embedded_sheet(image_path, &holds_none)) {
     if (auto file = embedded_file(*sheet, image_name, sheets.audio_names)) {
       return SheetFound{{}, std::move(*sheet), *file};
     }
     warn(image_path, "inside the file", "it names other files");
+  } else if (holds_none && sheets.memo) {
+    sheets.memo->found_none(image_name);
   }
   return std::nullopt;
 }

@@ -8,9 +8,22 @@
 #include "sheets/sheet.h"
 #include "sheets/track_map.h"
 
+// What a listing remembers of the sheets inside its directory's audio files, so that a file
+// looked into once is not read again while it stays the same (a cold disk pays a read per
+// file for it).
+class EmbeddedSheetMemo {
+ public:
+  virtual ~EmbeddedSheetMemo() = default;
+  // Whether name was found to hold no sheet and is unchanged since.
+  virtual bool holds_none(const std::string& name) = 0;
+  // name was just read and holds no sheet.
+  virtual void found_none(const std::string& name) = 0;
+};
+
 // What one directory holds for sheets, read once for all the images in it.
 struct DirectorySheets {
   std::string directory;
+  EmbeddedSheetMemo* memo = nullptr;     // optional
   std::vector<std::string> audio_names;  // names a decoder takes
   // The .cue files by name, each with its sheet where it parses.
   std::vector<std::pair<std::string, std::optional<Sheet>>> sheets;
@@ -20,7 +33,8 @@ struct DirectorySheets {
 bool is_sheet_name(const std::string& name);
 
 DirectorySheets read_directory_sheets(const std::string& directory,
-                                      const std::vector<std::string>& names);
+                                      const std::vector<std::string>& names,
+                                      EmbeddedSheetMemo* memo = nullptr);
 
 // The sheet found for an image, and its FILE entry that is the image.
 struct SheetFound {

@@ -286,6 +286,40 @@ TEST_F(SheetMount, CopyOfTheTracksGivesEveryFileItsStatSize) {
   }
 }
 
+// A cache directory remembers which files hold no sheet, so that a remount does not read them
+// all again; a sheet put inside one since is still found.
+TEST_F(SheetMount, ACacheDirectoryRemembersFilesWithoutASheetUntilTheyChange) {
+  ASSERT_TRUE(write_image(source / "Album.flac"));
+  fixtures::TempDir cache;
+  const std::vector<std::string> options = {"--cachedir=" + cache.path(), "--log_stderr",
+                                            "--log_maxlevel=DEBUG"};
+  const std::string remembered = "/Album.flac, as the cache directory remembers.";
+  const std::vector<std::string> tracks = {"01 - Öne.mp3", "02 - Two_2.mp3", "03 - Track 03.mp3"};
+  const struct {
+    const char* step;
+    std::function<bool()> change;
+    std::vector<std::string> expected;
+    bool from_memory;
+  } steps[] = {
+      {"first mount", [] { return true; }, {"Album.mp3"}, false},
+      {"unchanged", [] { return true; }, {"Album.mp3"}, true},
+      {"sheet put inside",
+       [&] {
+         return run({"metaflac", "--set-tag=CUESHEET=" + kSheetBody, source / "Album.flac"});
+       },
+       tracks, false},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.step);
+    ASSERT_TRUE(step.change());
+    Mount mount(source.path(), options);
+    ASSERT_TRUE(mount.live()) << mount.output();
+    EXPECT_EQ(listing(mount.point()), step.expected);
+    EXPECT_EQ(mount.output().find(remembered) != std::string::npos, step.from_memory)
+        << mount.output();
+  }
+}
+
 TEST_F(SheetMount, ASheetRewrittenInPlaceRenamesAndRetagsTheTracks) {
   ASSERT_TRUE(write_image(source / "Album.flac"));
   ASSERT_TRUE(write_text(source / "Album.cue", kSheetBody));
