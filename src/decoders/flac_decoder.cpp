@@ -54,11 +54,10 @@ int FlacDecoder::open_source(const char* path) {
 
 int FlacDecoder::read_tags(Encoder* target) {
   encoder = target;
-  // libFLAC has read nothing yet, so a layout the scan leaves alone is read from the start.
+  // The scan leaves the FILE where libFLAC, which has read nothing yet, expects it.
   if (measuring && source) {
     const ScanResult scanned = scan_flac_metadata(source, *target);
     if (scanned != ScanResult::NotHandled) return scanned == ScanResult::Done ? 0 : -1;
-    std::rewind(source);
   }
   if (!process_until_end_of_metadata() || !has_info) {
     Logging::Logger(Logging::ERROR) << "FLAC is invalid.";

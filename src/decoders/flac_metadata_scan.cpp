@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "decoders/head_reader.h"
 #include "decoders/picture_block.h"
 #include "decoders/vorbis_comments.h"
 #include "encoders/encoder.h"
@@ -35,10 +36,6 @@ struct Block {
   uint32_t data_length = 0;
 };
 
-bool read_exactly(std::FILE* file, void* destination, size_t size) {
-  return std::fread(destination, 1, size, file) == size;
-}
-
 StreamInfo parse_stream_info(const std::string& block) {
   const auto* b = reinterpret_cast<const uint8_t*>(block.data());
   StreamInfo info;
@@ -51,23 +48,17 @@ StreamInfo parse_stream_info(const std::string& block) {
   return info;
 }
 
-// Everything of a PICTURE block but its data, which is skipped; the data must fill the rest
-// of the block exactly. The texts before the data are short, so a small read nearly always
-// holds them; a longer one is read when not.
-bool parse_picture_head(std::FILE* file, uint32_t block_length, Block& block) {
-  const long start = std::ftell(file);
-  if (start < 0) return false;
+// Everything of a PICTURE block at start but its data, which is skipped; the data must fill
+// the rest of the block exactly. The texts before the data are short, so a small read nearly
+// always holds them; a longer one is read when not.
+bool parse_picture_head(const HeadReader& file, off_t start, uint32_t block_length, Block& block) {
   for (uint32_t limit : {uint32_t{4096}, uint32_t{64 * 1024}}) {
     block.picture = PictureBlock();
     block.picture.raw.resize(std::min(block_length, limit));
-    if (std::fseek(file, start, SEEK_SET) != 0 ||
-        !read_exactly(file, block.picture.raw.data(), block.picture.raw.size())) {
-      return false;
-    }
+    if (!file.read(block.picture.raw.data(), block.picture.raw.size(), start)) return false;
     if (parse_picture_head(block.picture, block.data_length)) {
-      if (block.picture.cursor + block.data_length != block_length) return false;
       block.picture.raw.clear();
-      return std::fseek(file, start + static_cast<long>(block_length), SEEK_SET) == 0;
+      return block.picture.cursor + block.data_length == block_length;
     }
     if (block.picture.raw.size() == block_length) return false;
   }
@@ -91,17 +82,21 @@ void hand_on(const Block& block, Encoder& encoder) {
 
 }  // namespace
 
-ScanResult scan_flac_metadata(std::FILE* file, Encoder& encoder) {
+ScanResult scan_flac_metadata(std::FILE* source, Encoder& encoder) {
+  // Tags and a small cover lie in the first few KB; past them only block headers are read.
+  const HeadReader file(fileno(source), 16 * 1024);
   char marker[4];
-  if (!read_exactly(file, marker, 4) || std::memcmp(marker, "fLaC", 4) != 0) {
+  if (!file.read(marker, 4, 0) || std::memcmp(marker, "fLaC", 4) != 0) {
     return ScanResult::NotHandled;
   }
   StreamInfo info;
   bool has_info = false;
   std::vector<Block> blocks;
+  off_t at = 4;
   for (bool last = false; !last;) {
     uint8_t header[4];
-    if (!read_exactly(file, header, 4)) return ScanResult::NotHandled;
+    if (!file.read(header, 4, at)) return ScanResult::NotHandled;
+    at += 4;
     last = (header[0] & 0x80) != 0;
     const int type = header[0] & 0x7f;
     const uint32_t length = uint32_t{header[1]} << 16 | uint32_t{header[2]} << 8 | header[3];
@@ -111,26 +106,25 @@ ScanResult scan_flac_metadata(std::FILE* file, Encoder& encoder) {
       return ScanResult::NotHandled;
     }
     if (type == kPicture) {
-      Block& block = blocks.emplace_back(type);
-      if (!parse_picture_head(file, length, block)) return ScanResult::NotHandled;
-      continue;
-    }
-    std::string bytes(length, '\0');
-    if (!read_exactly(file, bytes.data(), length)) return ScanResult::NotHandled;
-    if (type == kStreamInfo) {
-      info = parse_stream_info(bytes);
-      has_info = true;
-    } else if (type == kVorbisComment) {
-      if (!parse_comment_list(bytes, blocks.emplace_back(type).comments)) {
+      if (!parse_picture_head(file, at, length, blocks.emplace_back(type))) {
+        return ScanResult::NotHandled;
+      }
+    } else if (type == kStreamInfo || type == kVorbisComment) {
+      std::string bytes(length, '\0');
+      if (!file.read(bytes.data(), length, at)) return ScanResult::NotHandled;
+      if (type == kStreamInfo) {
+        info = parse_stream_info(bytes);
+        has_info = true;
+      } else if (!parse_comment_list(bytes, blocks.emplace_back(type).comments)) {
         return ScanResult::NotHandled;
       }
     }
+    at += length;
   }
 
   // A file cut short inside its metadata is libFLAC's to judge.
   struct stat st;
-  const long end = std::ftell(file);
-  if (end < 0 || fstat(fileno(file), &st) != 0 || st.st_size < end) return ScanResult::NotHandled;
+  if (fstat(fileno(source), &st) != 0 || st.st_size < at) return ScanResult::NotHandled;
 
   for (const Block& block : blocks) hand_on(block, encoder);
   return encoder.begin_stream(info.total_samples, info.sample_rate, info.channels) == -1

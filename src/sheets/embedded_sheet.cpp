@@ -11,6 +11,7 @@
 
 #include "cache/unique_fd.h"
 #include "decoders/ffmpeg_handles.h"
+#include "decoders/head_reader.h"
 #include "decoders/vorbis_comments.h"
 #include "sheets/sheet_text.h"
 
@@ -65,34 +66,12 @@ struct FlacSheetBlocks {
 constexpr int kVorbisComment = 4;
 constexpr int kCuesheet = 5;
 
-// Reads of one file, served from its first bytes where they lie there: the block headers
-// and comments mostly do.
-class HeadReader {
- public:
-  explicit HeadReader(int fd) : fd(fd) {
-    const ssize_t n = pread(fd, head, sizeof head, 0);
-    held = n > 0 ? static_cast<size_t>(n) : 0;
-  }
-  bool read(void* destination, size_t size, off_t at) const {
-    if (at >= 0 && static_cast<size_t>(at) + size <= held) {
-      memcpy(destination, head + at, size);
-      return true;
-    }
-    return pread(fd, destination, size, at) == static_cast<ssize_t>(size);
-  }
-
- private:
-  int fd;
-  char head[8192];
-  size_t held = 0;
-};
-
 FlacSheetBlocks walk_flac_blocks(const std::string& path) {
   FlacSheetBlocks found;
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!fd || fstat(fd.get(), &st) != 0) return found;
-  const HeadReader file(fd.get());
+  const HeadReader file(fd.get(), 8192);
   char marker[4];
   if (!file.read(marker, 4, 0) || memcmp(marker, "fLaC", 4) != 0) return found;
   bool seen_comments = false;
