@@ -21,7 +21,14 @@ bool measure_and_keep(const std::string& source, const std::string& key,
   return true;
 }
 
-AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_head);
+// With sheets on, the listing's sheet lookup has just asked for these heads (all but those
+// the cache directory knows to hold no sheet, whose sizes it mostly knows too): asking
+// again costs a tenth of a warm scan's time.
+void prefetch_measured(const std::string& source) {
+  if (!settings.cuesheets) prefetch_head(source);
+}
+
+AttrReadAhead read_ahead(encode_pool, measure_and_keep, prefetch_measured);
 
 // The listed regular files shown under another name: the ones a stat of that name measures.
 // A listing passes on only what it shows, so each shown name has one source here.
