@@ -4,20 +4,16 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "decoders/head_reader.h"
+#include "decoders/flac_blocks.h"
 #include "decoders/picture_block.h"
 #include "decoders/vorbis_comments.h"
 #include "encoders/encoder.h"
 
 namespace {
 
-constexpr int kStreamInfo = 0;
-constexpr int kVorbisComment = 4;
-constexpr int kPicture = 6;
 constexpr uint32_t kStreamInfoLength = 34;
 
 struct StreamInfo {
@@ -66,7 +62,7 @@ bool parse_picture_head(const HeadReader& file, off_t start, uint32_t block_leng
 }
 
 void hand_on(const Block& block, Encoder& encoder) {
-  if (block.type == kVorbisComment) {
+  if (block.type == kFlacVorbisComment) {
     CommentScan scan(&encoder);
     for (const std::string& entry : block.comments) {
       if (auto comment = split_comment(entry)) scan.take(*comment);
@@ -83,48 +79,30 @@ void hand_on(const Block& block, Encoder& encoder) {
 }  // namespace
 
 ScanResult scan_flac_metadata(std::FILE* source, Encoder& encoder) {
+  // A file cut short inside its metadata is libFLAC's to judge.
+  struct stat st;
+  if (fstat(fileno(source), &st) != 0) return ScanResult::NotHandled;
   // Tags and a small cover lie in the first few KB; past them only block headers are read.
   const HeadReader file(fileno(source), 16 * 1024);
-  char marker[4];
-  if (!file.read(marker, 4, 0) || std::memcmp(marker, "fLaC", 4) != 0) {
-    return ScanResult::NotHandled;
-  }
   StreamInfo info;
   bool has_info = false;
   std::vector<Block> blocks;
-  off_t at = 4;
-  for (bool last = false; !last;) {
-    uint8_t header[4];
-    if (!file.read(header, 4, at)) return ScanResult::NotHandled;
-    at += 4;
-    last = (header[0] & 0x80) != 0;
-    const int type = header[0] & 0x7f;
-    const uint32_t length = uint32_t{header[1]} << 16 | uint32_t{header[2]} << 8 | header[3];
+  const bool plain = walk_flac_blocks(file, st.st_size, [&](int type, uint32_t length, off_t at) {
     // STREAMINFO comes first and only once.
-    const bool misplaced = has_info ? type == kStreamInfo : type != kStreamInfo;
-    if (misplaced || (type == kStreamInfo && length != kStreamInfoLength)) {
-      return ScanResult::NotHandled;
-    }
-    if (type == kPicture) {
-      if (!parse_picture_head(file, at, length, blocks.emplace_back(type))) {
-        return ScanResult::NotHandled;
-      }
-    } else if (type == kStreamInfo || type == kVorbisComment) {
-      std::string bytes(length, '\0');
-      if (!file.read(bytes.data(), length, at)) return ScanResult::NotHandled;
-      if (type == kStreamInfo) {
-        info = parse_stream_info(bytes);
-        has_info = true;
-      } else if (!parse_comment_list(bytes, blocks.emplace_back(type).comments)) {
-        return ScanResult::NotHandled;
-      }
-    }
-    at += length;
-  }
-
-  // A file cut short inside its metadata is libFLAC's to judge.
-  struct stat st;
-  if (fstat(fileno(source), &st) != 0 || st.st_size < at) return ScanResult::NotHandled;
+    const bool misplaced = has_info ? type == kFlacStreamInfo : type != kFlacStreamInfo;
+    if (misplaced || (type == kFlacStreamInfo && length != kStreamInfoLength)) return false;
+    if (type == kFlacPicture)
+      return parse_picture_head(file, at, length, blocks.emplace_back(type));
+    if (type != kFlacStreamInfo && type != kFlacVorbisComment) return true;
+    std::string bytes(length, '\0');
+    if (!file.read(bytes.data(), length, at)) return false;
+    if (type == kFlacVorbisComment)
+      return parse_comment_list(bytes, blocks.emplace_back(type).comments);
+    info = parse_stream_info(bytes);
+    has_info = true;
+    return true;
+  });
+  if (!plain) return ScanResult::NotHandled;
 
   for (const Block& block : blocks) hand_on(block, encoder);
   return encoder.begin_stream(info.total_samples, info.sample_rate, info.channels) == -1

@@ -5,12 +5,12 @@
 #include <strings.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "cache/unique_fd.h"
 #include "decoders/ffmpeg_handles.h"
+#include "decoders/flac_blocks.h"
 #include "decoders/head_reader.h"
 #include "decoders/vorbis_comments.h"
 #include "sheets/sheet_text.h"
@@ -63,39 +63,20 @@ struct FlacSheetBlocks {
   bool has_cuesheet_block = false;
 };
 
-constexpr int kVorbisComment = 4;
-constexpr int kCuesheet = 5;
-
-FlacSheetBlocks walk_flac_blocks(const std::string& path) {
+FlacSheetBlocks flac_sheet_blocks(const std::string& path) {
   FlacSheetBlocks found;
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (!fd || fstat(fd.get(), &st) != 0) return found;
   const HeadReader file(fd.get(), 8192);
-  char marker[4];
-  if (!file.read(marker, 4, 0) || memcmp(marker, "fLaC", 4) != 0) return found;
   bool seen_comments = false;
-  off_t at = 4;
-  for (bool last = false; !last;) {
-    uint8_t header[4];
-    if (!file.read(header, 4, at)) return found;
-    last = (header[0] & 0x80) != 0;
-    const int type = header[0] & 0x7f;
-    const off_t length = off_t{header[1]} << 16 | off_t{header[2]} << 8 | header[3];
-    at += 4;
-    if (at + length > st.st_size) return found;
-    if (type == kCuesheet) found.has_cuesheet_block = true;
-    if (type == kVorbisComment && !seen_comments) {
-      seen_comments = true;
-      std::string bytes(static_cast<size_t>(length), '\0');
-      if (!file.read(bytes.data(), bytes.size(), at) ||
-          !parse_comment_list(bytes, found.comments)) {
-        return found;
-      }
-    }
-    at += length;
-  }
-  found.walked = true;
+  found.walked = walk_flac_blocks(file, st.st_size, [&](int type, uint32_t length, off_t at) {
+    if (type == kFlacCuesheet) found.has_cuesheet_block = true;
+    if (type != kFlacVorbisComment || seen_comments) return true;
+    seen_comments = true;
+    std::string bytes(length, '\0');
+    return file.read(bytes.data(), length, at) && parse_comment_list(bytes, found.comments);
+  });
   return found;
 }
 
@@ -125,7 +106,7 @@ std::optional<Sheet> flac_cuesheet_block(const std::string& path) {
 }
 
 std::optional<Sheet> flac_sheet(const std::string& path, bool& holds_none) {
-  FlacSheetBlocks blocks = walk_flac_blocks(path);
+  FlacSheetBlocks blocks = flac_sheet_blocks(path);
   if (!blocks.walked) {
     if (auto sheet = flac_cuesheet_tag(path)) return sheet;
     return flac_cuesheet_block(path);
