@@ -8,19 +8,9 @@
 AttrReadAhead::AttrReadAhead(std::function<EncodePool&()> pool, Measure measure, Prefetch prefetch)
     : pool(std::move(pool)), measure(std::move(measure)), prefetch(std::move(prefetch)) {}
 
-bool AttrReadAhead::DirectoryState::operator==(const DirectoryState& o) const {
-  return device == o.device && inode == o.inode && mtime.tv_sec == o.mtime.tv_sec &&
-         mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-         ctime.tv_nsec == o.ctime.tv_nsec;
-}
-
-AttrReadAhead::DirectoryState AttrReadAhead::DirectoryState::of(const struct stat& record) {
-  return {record.st_dev, record.st_ino, record.st_mtim, record.st_ctim};
-}
-
 void AttrReadAhead::listed(const std::string& directory, const struct stat& directory_record,
                            std::vector<File> files) {
-  const DirectoryState state = DirectoryState::of(directory_record);
+  const SourceIdentity state = SourceIdentity::of(directory_record);
   std::vector<std::string> queued_sources;
   std::unique_lock lock(mutex);
   const auto same_directory = [&](const std::shared_ptr<Listing>& l) {
@@ -75,7 +65,7 @@ void AttrReadAhead::queue_more_locked(const std::shared_ptr<Listing>& listing,
 void AttrReadAhead::run(const std::shared_ptr<Listing>& listing, const std::string& key) {
   struct stat now = {};
   const bool unchanged =
-      lstat(listing->directory.c_str(), &now) == 0 && DirectoryState::of(now) == listing->state;
+      lstat(listing->directory.c_str(), &now) == 0 && SourceIdentity::of(now) == listing->state;
   std::string source;
   SourceIdentity identity;
   std::vector<std::string> queued_sources;

@@ -69,17 +69,9 @@ class AttrReadAhead {
   size_t held();
 
  private:
-  struct DirectoryState {
-    dev_t device = 0;
-    ino_t inode = 0;
-    timespec mtime = {};
-    timespec ctime = {};
-    bool operator==(const DirectoryState& o) const;
-    static DirectoryState of(const struct stat& record);
-  };
   struct Listing {
     std::string directory;
-    DirectoryState state;
+    SourceIdentity state;           // of the directory, as listed
     std::vector<std::string> keys;  // to be measured, in listing order
     size_t next = 0;                // first key not yet queued
     size_t queued = 0;              // jobs on the pool
